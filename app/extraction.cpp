@@ -1,0 +1,3 @@
+#include "app/extraction.h"
+
+void runExtraction(Form2 &) {}

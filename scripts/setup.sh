@@ -1,0 +1,31 @@
+# Shared set-up of scripts/run-demo and scripts/test: installs the Debian
+# packages that are missing (only those), then configures and builds into build/.
+# Sourced, not run: it leaves ROOT and BUILD set for the caller.
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD="$ROOT/build"
+
+PACKAGES=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev libarchive-dev liblhasa-dev
+  fonts-ipafont-gothic fonts-motoya-l-maruberi
+  xvfb xauth xdotool x11-utils imagemagick
+  desktop-file-utils
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing missing Debian packages: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" -j"$(nproc)"
