@@ -1,7 +1,23 @@
+#include "app/intake.h"
+#include "ui/main/form2.h"
+#include "ui/windows/fonts.h"
+
 #include <QApplication>
 
 int main(int argc, char **argv)
 {
+    // Read before QApplication, which strips the options it knows from argv.
+    const QString args = joinArguments(argc, argv);
+
     QApplication app(argc, argv);
-    return 0;
+    // Only the program's own end operation ends it; hiding or closing the
+    // last visible window must not.
+    app.setQuitOnLastWindowClosed(false);
+    QFont font = app.font();
+    font.setFamilies(gothicFamilies());
+    app.setFont(font);
+
+    setCommandLine(args);
+    form2().Form_Load();
+    return app.exec();
 }

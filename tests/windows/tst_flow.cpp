@@ -1,0 +1,327 @@
+// How the windows hand over to each other: the start-up decision on real
+// windows, the title card's tick, who disables whom, where the program ends,
+// the drag gesture and the message box.
+#include "app/ending.h"
+#include "app/intake.h"
+#include "ui/main/dirlistbox.h"
+#include "ui/main/form2.h"
+#include "ui/windows/form10.h"
+#include "ui/windows/form3.h"
+#include "ui/windows/form5.h"
+#include "ui/windows/geometry.h"
+#include "ui/windows/msgbox.h"
+#include "ui/windows/title1.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+int g_ends = 0;
+
+// Runs `act` and reports whether it reached the end operation.
+template <typename F> bool ends(F act)
+{
+    const int before = g_ends;
+    act();
+    return g_ends == before + 1;
+}
+
+void hideAll()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        w->hide();
+}
+
+class CloseCounter : public QWidget {
+public:
+    int closes = 0;
+protected:
+    void closeEvent(QCloseEvent *e) override { ++closes; QWidget::closeEvent(e); }
+};
+} // namespace
+
+class TstFlow : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void startUpShowsOneWindow();
+    void titleCardHandsOver();
+    void versionWindowDisablesItsOpeners();
+    void endOperationReachedFromEachPlace();
+    void dragStartsAtPressAndOnlyDropsOnDrive();
+    void messageBox();
+    void realEndLeavesEveryLoopWithoutCloseHandlers(); // last: ends the loop
+};
+
+void TstFlow::initTestCase()
+{
+    setEndProgramHook([] { ++g_ends; });
+}
+
+void TstFlow::startUpShowsOneWindow()
+{
+    // The archive case first: the only one that creates the title card, and
+    // one that must leave the main window enabled for the card to show.
+    setCommandLine(QStringLiteral("/a/x.txt /b/y.LZH"));
+    form2().Form_Load();
+    QCOMPARE(form2().Label1->text(), QStringLiteral("/a/x.txt /b/y.LZH"));
+    QCOMPARE(form2().Text2->text(), QStringLiteral("LZH"));
+    QVERIFY(!form2().isVisible());
+    QVERIFY(title1Window().isVisible());
+    QVERIFY(!form5Exists());
+    QVERIFY(form2().isEnabled());
+
+    // Centred with its outer size before it was hidden.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QSize outer = form2().frameGeometry().size();
+    const QPointF t = centredTwips(screen.width() * 15.f, screen.height() * 15.f,
+                                   outer.width() * 15.f, outer.height() * 15.f);
+    QCOMPARE(form2().pos(), QPoint(twipsToPixels(float(t.x())), twipsToPixels(float(t.y()))));
+    hideAll();
+
+    setCommandLine(QStringLiteral("/b/y.lzh"));
+    form2().Form_Load();
+    QCOMPARE(form2().Text2->text(), QStringLiteral("lzh"));
+    QVERIFY(form10().isVisible());
+    QVERIFY(!form2().isVisible());
+    QVERIFY(form2().isEnabled()); // Form10 leaves the main window alone
+    hideAll();
+
+    setCommandLine(QString());
+    form2().Form_Load();
+    QCOMPARE(form2().Label1->text(), QString());
+    QCOMPARE(form2().Text2->text(), QString());
+    QVERIFY(form3().isVisible());
+    QVERIFY(!form2().isVisible());
+    QVERIFY(!form2().isEnabled()); // the notice disables the hidden main window
+    hideAll();
+    form2().setEnabled(true);
+}
+
+void TstFlow::titleCardHandsOver()
+{
+    title1 &t = title1Window();
+    t.Timer1->start(); // as at creation
+    t.show();
+    QVERIFY(!form2().isVisible());
+
+    // Clicks and keys neither end nor restart the display.
+    const int before = t.Timer1->remainingTime();
+    QTest::mouseClick(t.lblProductName, Qt::LeftButton);
+    QTest::keyClick(&t, Qt::Key_Escape);
+    QTest::keyClick(&t, Qt::Key_Return);
+    QVERIFY(t.isVisible());
+    QVERIFY(t.Timer1->isActive());
+    QVERIFY(t.Timer1->remainingTime() <= before);
+    QCOMPARE(t.Timer1->interval(), 2000);
+
+    // Drive the real timer: shorten it rather than wait two seconds.
+    t.Timer1->setInterval(1);
+    QTRY_VERIFY(form2().isVisible());
+    QVERIFY(!t.isVisible());
+    QVERIFY(!t.Timer1->isActive());
+    // Stopped, so it never comes back.
+    QTest::qWait(20);
+    QVERIFY(form2().isVisible());
+    QVERIFY(!t.isVisible());
+    t.Timer1->setInterval(2000);
+    hideAll();
+}
+
+void TstFlow::versionWindowDisablesItsOpeners()
+{
+    form2().show();
+    form2().Command3->click();
+    Form5 &v = form5();
+    QVERIFY(v.isVisible());
+    QVERIFY(!form2().isEnabled());
+    QVERIFY(!form3().isEnabled());
+    QVERIFY(!form3().isVisible()); // disabled, never shown
+    QVERIFY(v.isEnabled());
+
+    // A disabled main window ignores its close box instead of ending.
+    QVERIFY(!ends([] { form2().close(); }));
+
+    v.move(17, 23);
+    v.Command1->click();
+    QVERIFY(!v.isVisible());
+    QVERIFY(form2().isEnabled());
+    QVERIFY(form3().isEnabled());
+    QVERIFY(form2().isVisible());
+    QVERIFY(!form3().isVisible());
+
+    // Again from the notice: same window, last position kept.
+    form2().hide();
+    form3().show();
+    form3().Command2->click();
+    QVERIFY(v.isVisible());
+    QCOMPARE(&form5(), &v);
+    QCOMPARE(v.pos(), QPoint(17, 23));
+    QVERIFY(!form3().isEnabled());
+    QVERIFY(!form2().isEnabled());
+    QVERIFY(!ends([] { form3().close(); }));
+
+    // Closing from the frame behaves like OK.
+    QVERIFY(!ends([&] { v.close(); }));
+    QVERIFY(!v.isVisible());
+    QVERIFY(form3().isEnabled());
+    QVERIFY(form2().isEnabled());
+    QVERIFY(form3().isVisible());
+    QVERIFY(!form2().isVisible());
+    hideAll();
+}
+
+void TstFlow::endOperationReachedFromEachPlace()
+{
+    form2().show();
+    form3().show();
+    form10().show();
+    title1Window().show();
+
+    QVERIFY(ends([] { form2().Command2->click(); }));
+    QVERIFY(ends([] { form2().close(); }));
+    QVERIFY(ends([] { form3().Command1->click(); }));
+    QVERIFY(ends([] { form3().close(); }));
+    QVERIFY(ends([] { form10().Command1->click(); }));
+    QVERIFY(ends([] { form10().close(); }));
+    QVERIFY(ends([] { title1Window().close(); }));
+
+    // Nowhere else.
+    QVERIFY(!ends([] { form2().Command1->click(); }));
+    QVERIFY(!ends([] { form5().Command1->click(); }));
+    QVERIFY(!ends([] { form5().close(); }));
+    QVERIFY(!ends([] { form2().Command3->click(); form5().Command1->click(); }));
+    QVERIFY(!ends([] { form3().Command2->click(); form5().Command1->click(); }));
+    // Enter and Esc press no button.
+    QVERIFY(!ends([] {
+        QTest::keyClick(form2().Command2, Qt::Key_Return);
+        QTest::keyClick(&form2(), Qt::Key_Escape);
+        QTest::keyClick(&form10(), Qt::Key_Return);
+        QTest::keyClick(&form3(), Qt::Key_Escape);
+    }));
+    hideAll();
+}
+
+void TstFlow::dragStartsAtPressAndOnlyDropsOnDrive()
+{
+    Form2 &f = form2();
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    // What reaches the drop handler is seen through its log line, so no
+    // extraction runs here; the e2e test drives the real drop.
+    static QStringList drops;
+    drops.clear();
+    QLoggingCategory::setFilterRules(QStringLiteral("hoguren.drop.debug=true"));
+    const QtMessageHandler old = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &ctx, const QString &msg) {
+            if (QByteArray(ctx.category) == "hoguren.drop")
+                drops << msg;
+        });
+
+    // The hit test must see the drive picture, or the misses below prove nothing.
+    QCOMPARE(QApplication::widgetAt(f.Image2->mapToGlobal(f.Image2->rect().center())),
+             static_cast<QWidget *>(f.Image2));
+
+    auto over = [&](QWidget *w) { return f.Image1->mapFromGlobal(w->mapToGlobal(w->rect().center())); };
+    const QList<QWidget *> elsewhere{f.Image1, f.Image4, f.Label2, f.Label1,
+                                     static_cast<QWidget *>(f.Dir4), f.Command2};
+    for (QWidget *target : elsewhere) {
+        QTest::mousePress(f.Image1, Qt::LeftButton, {}, QPoint(10, 10));
+        QVERIFY(f.isDragging());
+        QCOMPARE(QWidget::mouseGrabber(), f.Image1);
+        QVERIFY(QGuiApplication::overrideCursor());
+        QCOMPARE(QGuiApplication::overrideCursor()->pixmap().toImage(),
+                 QImage(QStringLiteral(":/icons/tilted-floppy.png")).convertToFormat(
+                     QGuiApplication::overrideCursor()->pixmap().toImage().format()));
+        QTest::mouseRelease(f.Image1, Qt::LeftButton, {}, over(target));
+        QVERIFY(!f.isDragging());
+        QCOMPARE(QWidget::mouseGrabber(), nullptr);
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
+    // Outside the window.
+    QTest::mousePress(f.Image1, Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseRelease(f.Image1, Qt::LeftButton, {}, QPoint(-500, -500));
+    // The right button starts nothing.
+    QTest::mousePress(f.Image1, Qt::RightButton, {}, QPoint(10, 10));
+    QVERIFY(!f.isDragging());
+    QTest::mouseRelease(f.Image1, Qt::RightButton, {}, over(f.Image2));
+    QVERIFY(drops.isEmpty());
+
+    qInstallMessageHandler(old);
+    QLoggingCategory::setFilterRules(QString());
+    hideAll();
+}
+
+void TstFlow::messageBox()
+{
+    QStringList seen;
+    setMsgBoxHook([&](const QString &text, int style, const QString &title) {
+        seen << text << QString::number(style) << title;
+        return kIdCancel;
+    });
+    QCOMPARE(msgBox(QStringLiteral("一行目\r二行目"), kMbOkCancel, QStringLiteral("題")), kIdCancel);
+    QCOMPARE(seen, (QStringList{QStringLiteral("一行目\r二行目"), QStringLiteral("49"), QStringLiteral("題")}));
+    setMsgBoxHook({});
+
+    QCOMPARE(msgBoxDisplayText(QStringLiteral("a\rb\r\nc\nd")), QStringLiteral("a\nb\nc\nd"));
+
+    // Real boxes: inspect them while open, then answer.
+    struct Case { int style; int key; int expected; int buttons; };
+    const QList<Case> cases{{kMbOkCancel, Qt::Key_Escape, kIdCancel, 2},
+                            {kMbOkCancel, Qt::Key_Return, kIdOk, 2},
+                            {kMbOk, Qt::Key_Return, kIdOk, 1},
+                            {kMbOk, Qt::Key_Escape, kIdOk, 1}};
+    for (const Case &c : cases) {
+        QString shownText;
+        QString defaultText;
+        int buttons = 0;
+        Qt::WindowModality modality = Qt::NonModal;
+        QTimer::singleShot(0, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                if (!box || !box->isVisible())
+                    continue;
+                shownText = box->text();
+                defaultText = box->defaultButton() ? box->defaultButton()->text() : QString();
+                buttons = box->buttons().size();
+                modality = box->windowModality();
+                QTest::keyClick(box, Qt::Key(c.key));
+            }
+        });
+        QCOMPARE(msgBox(QStringLiteral("上\r下"), c.style, QStringLiteral("エラーメッセージ")), c.expected);
+        QCOMPARE(shownText, QStringLiteral("上\n下"));
+        QCOMPARE(defaultText, QStringLiteral("OK"));
+        QCOMPARE(buttons, c.buttons);
+        QCOMPARE(modality, Qt::ApplicationModal);
+    }
+}
+
+void TstFlow::realEndLeavesEveryLoopWithoutCloseHandlers()
+{
+    setEndProgramHook({});
+    CloseCounter bystander;
+    bystander.show();
+    form2().show();
+
+    bool innerLeft = false;
+    QTimer::singleShot(0, [&] {
+        // A nested loop, as under an open message box.
+        QEventLoop inner;
+        QTimer::singleShot(0, [] { endProgram(); });
+        inner.exec();
+        innerLeft = true;
+    });
+    const int rc = QApplication::exec();
+    QCOMPARE(rc, 0);
+    QVERIFY(innerLeft);
+    QCOMPARE(bystander.closes, 0);
+    for (QWidget *w : QApplication::topLevelWidgets())
+        QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+}
+
+QTEST_MAIN(TstFlow)
+#include "tst_flow.moc"

@@ -1,0 +1,101 @@
+// The start-up decision and the centring arithmetic, without windows.
+#include "app/intake.h"
+#include "ui/windows/geometry.h"
+
+#include <QtTest>
+
+Q_DECLARE_METATYPE(FirstWindow)
+
+class TstIntake : public QObject {
+    Q_OBJECT
+private slots:
+    void decision_data();
+    void decision();
+    void argumentsJoinedAsDelivered();
+    void centring();
+};
+
+void TstIntake::decision_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<QString>("ext");
+    QTest::addColumn<FirstWindow>("expected");
+
+    QTest::newRow("empty") << "" << "" << FirstWindow::NoFileNotice;
+    QTest::newRow("upper-case LZH") << "/home/u/a.LZH" << "LZH" << FirstWindow::TitleCard;
+    QTest::newRow("lower-case lzh") << "/home/u/a.lzh" << "lzh" << FirstWindow::NotArchiveNotice;
+    QTest::newRow("mixed-case Lzh") << "/home/u/a.Lzh" << "Lzh" << FirstWindow::NotArchiveNotice;
+    QTest::newRow("quoted") << "\"/home/u/a b.LZH\"" << "ZH\"" << FirstWindow::NotArchiveNotice;
+    QTest::newRow("trailing blank") << "/home/u/a.LZH " << "ZH " << FirstWindow::NotArchiveNotice;
+    QTest::newRow("exactly LZH") << "LZH" << "LZH" << FirstWindow::TitleCard;
+    QTest::newRow("two characters") << "ZH" << "ZH" << FirstWindow::NotArchiveNotice;
+    QTest::newRow("one character") << "H" << "H" << FirstWindow::NotArchiveNotice;
+    QTest::newRow("no dot") << "ABCLZH" << "LZH" << FirstWindow::TitleCard;
+    QTest::newRow("two paths") << "/a/x.txt /b/y.LZH" << "LZH" << FirstWindow::TitleCard;
+    QTest::newRow("full-width letters") << "a.ＬＺＨ" << "ＬＺＨ" << FirstWindow::NotArchiveNotice;
+    QTest::newRow("blank only") << " " << " " << FirstWindow::NotArchiveNotice;
+}
+
+void TstIntake::decision()
+{
+    QFETCH(QString, args);
+    QFETCH(QString, ext);
+    QFETCH(FirstWindow, expected);
+    QCOMPARE(lastThree(args), ext);
+    QCOMPARE(decideFirstWindow(args, lastThree(args)), expected);
+}
+
+void TstIntake::argumentsJoinedAsDelivered()
+{
+    const char *none[] = {"hoguren"};
+    QCOMPARE(joinArguments(1, none), QString());
+
+    // Blanks inside one argument stay; arguments are joined by one blank;
+    // quotation marks and Qt's own option names pass through untouched.
+    const char *several[] = {"hoguren", "/tmp/a b.LZH", "-platform", "\"q\"",
+                             "/tmp/\xe3\x82\xb5\xe3\x83\xb3\xe3\x83\x97\xe3\x83\xab.LZH"};
+    QCOMPARE(joinArguments(5, several),
+             QStringLiteral("/tmp/a b.LZH -platform \"q\" /tmp/サンプル.LZH"));
+
+    // An empty argument still contributes its separating blank.
+    const char *emptyArg[] = {"hoguren", ""};
+    QCOMPARE(joinArguments(2, emptyArg), QString());
+    const char *emptyThenFile[] = {"hoguren", "", "x.LZH"};
+    QCOMPARE(joinArguments(3, emptyThenFile), QStringLiteral(" x.LZH"));
+}
+
+void TstIntake::centring()
+{
+    // The main window (631 x 385 client, no frame) on a 1280 x 1024 screen.
+    QPointF p = centredTwips(1280 * 15, 1024 * 15, 631 * 15, 385 * 15);
+    QCOMPARE(p.x(), 4867.5);
+    QCOMPARE(p.y(), 4792.5);
+    QCOMPARE(twipsToPixels(float(p.x())), 324);
+    QCOMPARE(twipsToPixels(float(p.y())), 319);
+
+    // A screen smaller than the window: negative, neither clamped nor rounded.
+    p = centredTwips(600 * 15, 300 * 15, 631 * 15, 385 * 15);
+    QCOMPARE(p.x(), -232.5);
+    QCOMPARE(p.y(), -637.5);
+    QCOMPARE(twipsToPixels(float(p.x())), -16);
+    QCOMPARE(twipsToPixels(float(p.y())), -43);
+
+    // Exactly the window's size.
+    p = centredTwips(9465, 5775, 9465, 5775);
+    QCOMPARE(p, QPointF(0, 0));
+
+    // Single precision: the half-twip survives at the sizes screens have.
+    p = centredTwips(3840 * 15, 2160 * 15, 9466, 5776);
+    QCOMPARE(p.x(), 24067.0);
+    QCOMPARE(p.y(), 13312.0);
+    p = centredTwips(3840 * 15, 2160 * 15, 9465, 5775);
+    QCOMPARE(p.x(), 24067.5);
+
+    QCOMPARE(tw(9465), 631);
+    QCOMPARE(tw(14), 0);
+    QCOMPARE(twipsToPixels(14.9f), 0);
+    QCOMPARE(twipsToPixels(-0.5f), -1);
+}
+
+QTEST_APPLESS_MAIN(TstIntake)
+#include "tst_intake.moc"
