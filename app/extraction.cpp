@@ -1,3 +1,91 @@
 #include "app/extraction.h"
 
-void runExtraction(Form2 &) {}
+#include "app/form4.h"
+#include "archive/unlha32library.h"
+#include "ui/main/dirlistbox.h"
+#include "ui/main/form2.h"
+#include "ui/resources/texts_extraction.h"
+#include "ui/windows/msgbox.h"
+#include "unlha32/unlha32.h"
+
+#include <QLabel>
+#include <QRegularExpression>
+
+namespace {
+
+QString quoteOperand(const QString &operand)
+{
+    for (QChar c : operand) {
+        if (c.isSpace())
+            return u'"' + operand + u'"';
+    }
+    return operand;
+}
+
+QString causeForCode(int code)
+{
+    using namespace texts::extraction;
+    switch (code) {
+    case UNLHA_ERR_NOT_ARCHIVE: return kCauseNotArchive;
+    case UNLHA_ERR_DAMAGED: return kCauseDamaged;
+    case UNLHA_ERR_METHOD: return kCauseMethod;
+    case UNLHA_ERR_WRITE: return kCauseWrite;
+    case UNLHA_ERR_CANCELLED: return kCauseCancelled;
+    case UNLHA_ERR_SKIPPED: return kCauseSkipped;
+    case UNLHA_ERR_COMMAND: return kCauseCommand;
+    default: return kCauseOther;
+    }
+}
+
+} // namespace
+
+QString extractCommand(const QString &archive, const QString &folder)
+{
+    return QStringLiteral("e ") + quoteOperand(archive) + u' ' + quoteOperand(folder + u'/');
+}
+
+QString failureText(int code, const QString &report)
+{
+    using namespace texts::extraction;
+    // The library puts the cause of a failure on the report's first line and
+    // lists the items after it; the items would only bury the cause here.
+    QString cause;
+    for (const QString &line : report.split(QRegularExpression(QStringLiteral("[\r\n]")))) {
+        cause = line.trimmed();
+        if (!cause.isEmpty())
+            break;
+    }
+    if (cause.isEmpty())
+        cause = causeForCode(code);
+    const QString first = code == UNLHA_ERR_CANCELLED ? kCancelled : kFailed;
+    return first + u'\r' + cause;
+}
+
+void runExtraction(Form2 &form)
+{
+    using namespace texts::extraction;
+    // The library keeps the windows painting while it works; a second drop
+    // meanwhile must not start a second run inside the first.
+    static bool running = false;
+    if (running)
+        return;
+    running = true;
+
+    std::optional<archive::RunResult> result;
+    if (archive::version()) {
+        const auto owner = static_cast<uintptr_t>(form.winId());
+        const QString command = extractCommand(form.Label1->text(), form.Dir4->path());
+        result = archive::run(owner, command);
+    }
+    running = false;
+
+    if (!result) {
+        msgBox(kLibraryMissing, kMbOk, kErrorTitle);
+        return;
+    }
+    if (result->code != UNLHA_OK) {
+        msgBox(failureText(result->code, result->report), kMbOk, kErrorTitle);
+        return;
+    }
+    form4().show();
+}

@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev libarchive-dev liblhasa-dev
   fonts-ipafont-gothic fonts-motoya-l-maruberi
   xvfb xauth xdotool x11-utils imagemagick
-  desktop-file-utils libglib2.0-bin
+  desktop-file-utils libglib2.0-bin libarchive-tools
 )
 
 missing=()
