@@ -1,0 +1,249 @@
+// The main window's destination handling and the new-folder dialog, on a
+// fake file system whose drives fail when told to.
+#include "app/intake.h"
+#include "fakefs.h"
+#include "ui/main/dirlistbox.h"
+#include "ui/main/drivelistbox.h"
+#include "ui/main/form1.h"
+#include "ui/main/form2.h"
+#include "ui/windows/msgbox.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <deque>
+
+namespace {
+struct Box {
+    QString text;
+    int style;
+    QString title;
+};
+
+const QString kNotReady = QStringLiteral("ドライブの準備ができていません\r再読み込みしますか？");
+const QString kUnknown = QStringLiteral("？？？\r再読み込みしますか？");
+const QString kInvalid = QStringLiteral("パスが無効です。\r再入力してください。");
+const QString kOther = QStringLiteral("不明なエラーです。\r再入力してください。");
+const QString kTitle = QStringLiteral("エラーメッセージ");
+} // namespace
+
+class TstDestinationForm : public QObject {
+    Q_OBJECT
+
+    FakeFileSystem m_fs;
+    QList<Box> m_boxes;
+    // Answers to the coming boxes; each may first change the file system.
+    std::deque<std::function<int()>> m_answers;
+
+    Form2 &main() { return form2(); }
+    DriveListBox &drives() { return *form2().Drive4; }
+    DirListBox &dir() { return *form2().Dir4; }
+    void choose(const QString &mountPoint)  // as the user picks it
+    {
+        drives().setCurrentIndex(drives().findData(mountPoint));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_fs.working = "/home/me";
+        m_fs.addFolder("/home/me/docs");
+        m_fs.addFolder(programFolder());
+        m_fs.mount("/media/floppy");
+        m_fs.mount("/media/cd");
+        m_fs.addFolder("/media/cd/disc");
+        volumeModel().setFileSystem(m_fs);
+        QCOMPARE(dir().path(), QString("/home/me"));
+        QCOMPARE(drives().drive(), QString("/"));
+        QVERIFY(programFolder() != "/home/me");
+    }
+
+    void init()
+    {
+        m_boxes.clear();
+        m_answers.clear();
+        m_fs.volumeErrno.clear();
+        m_fs.folderErrno.clear();
+        setMsgBoxHook([this](const QString &t, int s, const QString &title) {
+            m_boxes.append({t, s, title});
+            if (m_answers.empty())
+                return kIdCancel;
+            const auto next = m_answers.front();
+            m_answers.pop_front();
+            return next();
+        });
+        main().setEnabled(true);
+        choose("/");
+        QCOMPARE(dir().setPath("/home/me"), 0);
+    }
+
+    void cleanupTestCase() { setMsgBoxHook({}); }
+
+    void retryUntilTheDriveIsReady()
+    {
+        m_fs.volumeErrno["/media/floppy"] = ENOMEDIUM;
+        m_answers = {[] { return kIdOk; },
+                     [this] {
+                         m_fs.volumeErrno.remove("/media/floppy");  // a disk goes in
+                         return kIdOk;
+                     }};
+        choose("/media/floppy");
+        QCOMPARE(m_boxes.size(), 2);
+        for (const Box &b : m_boxes) {
+            QCOMPARE(b.text, kNotReady);
+            QCOMPARE(b.style, kMbOkCancel);
+            QCOMPARE(b.title, kTitle);
+        }
+        QCOMPARE(drives().drive(), QString("/media/floppy"));
+        QCOMPARE(dir().path(), QString("/media/floppy"));
+    }
+
+    void cancelFallsBackToTheProgramsDrive()
+    {
+        // Another drive is selected before the failed choice; Cancel still
+        // goes to the program's drive, and its current folder.
+        choose("/media/cd");
+        QCOMPARE(dir().setPath("/media/cd/disc"), 0);
+        m_fs.volumeErrno["/media/floppy"] = EACCES;  // not a device failure
+        choose("/media/floppy");
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].text, kUnknown);
+        QCOMPARE(m_boxes[0].style, kMbOkCancel);
+        QCOMPARE(drives().drive(), QString("/"));
+        QCOMPARE(dir().path(), QString("/home/me"));
+    }
+
+    void nestingStopsAtOneLevel()
+    {
+        choose("/media/cd");
+        QCOMPARE(dir().setPath("/media/cd/disc"), 0);
+        m_fs.volumeErrno["/media/floppy"] = EIO;
+        m_fs.volumeErrno["/"] = ENOTCONN;
+        // Cancel on the floppy, then OK once and Cancel on the program's drive.
+        m_answers = {[] { return kIdCancel; }, [] { return kIdOk; }, [] { return kIdCancel; }};
+        choose("/media/floppy");
+        QCOMPARE(m_boxes.size(), 3);
+        for (const Box &b : m_boxes)
+            QCOMPARE(b.text, kNotReady);
+        QCOMPARE(drives().drive(), QString("/"));
+        // The list stays where it was before the failed choices.
+        QCOMPARE(dir().path(), QString("/media/cd/disc"));
+
+        // Only the program's own drive failing: its Cancel selects the drive
+        // already selected, which changes nothing.
+        m_boxes.clear();
+        m_fs.volumeErrno.remove("/media/floppy");
+        choose("/media/floppy");
+        QCOMPARE(m_boxes.size(), 0);
+        drives().setDrive(programFolder());
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(drives().drive(), QString("/"));
+        QCOMPARE(dir().path(), QString("/media/floppy"));
+    }
+
+    void newFolderDialogCreatesAndMovesTheList()
+    {
+        // Under a folder: one separator is inserted.
+        QCOMPARE(dir().setPath("/home/me/docs"), 0);
+        main().Command1_Click();
+        Form1 &d = form1();
+        QVERIFY(d.isVisible());
+        QVERIFY(!main().isEnabled());
+        QCOMPARE(d.Label2->text(), QString("/home/me/docs"));
+        QCOMPARE(d.Text2->text(), QString("/home/me/docs"));
+        d.Text1->setText("新しいフォルダ");
+        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        QCOMPARE(m_fs.created.last(), QString("/home/me/docs/新しいフォルダ"));
+        QCOMPARE(dir().path(), QString("/home/me/docs/新しいフォルダ"));
+        QVERIFY(!d.isVisible());
+        QVERIFY(main().isEnabled());
+        QVERIFY(m_boxes.isEmpty());
+
+        // Under a root: no second separator. The name is kept.
+        QCOMPARE(dir().setPath("/"), 0);
+        main().Command1_Click();
+        QCOMPARE(d.Text2->text(), QString("/"));
+        QCOMPARE(d.Text1->text(), QString("新しいフォルダ"));
+        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        QCOMPARE(m_fs.created.last(), QString("/新しいフォルダ"));
+        QCOMPARE(dir().path(), QString("/新しいフォルダ"));
+
+        // A mount point is not a root path: it takes a separator.
+        choose("/media/floppy");
+        main().Command1_Click();
+        d.Text1->setText("a b");
+        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        QCOMPARE(m_fs.created.last(), QString("/media/floppy/a b"));
+        QCOMPARE(dir().path(), QString("/media/floppy/a b"));
+        QVERIFY(main().isEnabled());
+    }
+
+    void newFolderDialogFailuresKeepItOpen()
+    {
+        Form1 &d = form1();
+        QCOMPARE(dir().setPath("/home/me"), 0);
+        main().Command1_Click();
+
+        // An empty name names the parent, which exists.
+        d.Text1->setText("");
+        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        QCOMPARE(m_fs.created.last(), QString("/home/me/"));
+        // An existing name.
+        d.Text1->setText("docs");
+        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        // The parent has vanished meanwhile.
+        m_fs.folders.remove("/home/me/docs");
+        m_fs.folders.remove("/home/me");
+        d.Text1->setText("x");
+        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        m_fs.addFolder("/home/me/docs");
+
+        QCOMPARE(m_boxes.size(), 3);
+        QCOMPARE(m_boxes[0].text, kInvalid);
+        QCOMPARE(m_boxes[1].text, kInvalid);
+        QCOMPARE(m_boxes[2].text, kOther);
+        for (const Box &b : m_boxes) {
+            QCOMPARE(b.style, kMbOk);
+            QCOMPARE(b.title, kTitle);
+        }
+        QVERIFY(d.isVisible());
+        QVERIFY(!main().isEnabled());
+        QCOMPARE(d.Text1->text(), QString("x"));
+        QCOMPARE(dir().path(), QString("/home/me"));
+
+        // Created, but the list cannot move there: the folder stays, the
+        // destination does not change, the box says so.
+        m_fs.folderErrno["/home/me/y"] = EIO;
+        d.Text1->setText("y");
+        QTest::mouseClick(d.Command1, Qt::LeftButton);
+        QVERIFY(m_fs.folders.contains("/home/me/y"));
+        QCOMPARE(m_boxes.last().text, kOther);
+        QCOMPARE(dir().path(), QString("/home/me"));
+        QVERIFY(d.isVisible());
+
+        // Cancel: nothing else changes, the main window is back.
+        const int made = int(m_fs.created.size());
+        QTest::mouseClick(d.Command2, Qt::LeftButton);
+        QVERIFY(!d.isVisible());
+        QVERIFY(main().isEnabled());
+        QCOMPARE(m_fs.created.size(), made);
+        QCOMPARE(dir().path(), QString("/home/me"));
+
+        // Closing from the frame does what Cancel does; the position is kept.
+        main().Command1_Click();
+        QVERIFY(!main().isEnabled());
+        d.move(d.pos() + QPoint(7, 5));
+        const QPoint moved = d.pos();
+        d.close();
+        QVERIFY(!d.isVisible());
+        QVERIFY(main().isEnabled());
+        main().Command1_Click();
+        QCOMPARE(d.pos(), moved);
+        QTest::mouseClick(d.Command2, Qt::LeftButton);
+    }
+};
+
+QTEST_MAIN(TstDestinationForm)
+#include "tst_destination_form.moc"
