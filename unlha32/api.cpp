@@ -1,10 +1,13 @@
 #include "unlha32/unlha32.h"
 
-uint16_t UnlhaGetVersion(void) { return 100; }
+#include "unlha32/extract.h"
 
-int Unlha(uintptr_t, const char *, char *output, uint32_t outputSize)
+uint16_t UnlhaGetVersion(void)
 {
-    if (output && outputSize > 0)
-        output[0] = '\0';
-    return UNLHA_ERR_COMMAND;
+    return 100;
+}
+
+int Unlha(uintptr_t ownerWindow, const char *command, char *output, uint32_t outputSize)
+{
+    return unlha::runCommand(ownerWindow, command, output, outputSize);
 }

@@ -35,7 +35,9 @@ UNLHA32_API uint16_t UnlhaGetVersion(void);
  * enclosed in double quotation marks. ownerWindow is the native window id of
  * the caller's window (0 for none): with one, a progress window and overwrite
  * questions appear over it. When outputSize > 0 a Japanese report is written
- * into output, NUL-terminated and cut to fit. Returns when the work is done. */
+ * into output, NUL-terminated and cut to fit: when the result is not
+ * UNLHA_OK its first line is the cause (naming the entry), then one line per
+ * extracted or skipped item. Returns when the work is done. */
 UNLHA32_API int Unlha(uintptr_t ownerWindow, const char *command,
                       char *output, uint32_t outputSize);
 

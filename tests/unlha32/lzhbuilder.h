@@ -1,0 +1,165 @@
+#pragma once
+// Builds small LHA archives (header levels 0 to 3) of stored (-lh0-) entries
+// byte by byte, so that the tests can craft any name, mode or damage they need.
+#include <QByteArray>
+#include <QList>
+#include <QtGlobal>
+
+#include <optional>
+
+namespace testlzh {
+
+// Bit by bit, independent of the library's table-driven version.
+inline quint16 crc16(const QByteArray &data, quint16 crc = 0)
+{
+    for (unsigned char c : data) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    return crc;
+}
+
+struct Item {
+    QByteArray name;            // raw bytes; level 0/1 may hold a '\' path
+    QByteArray dir;             // raw bytes of extended header 0x02 (level 1, 2)
+    QByteArray data;
+    QByteArray method = "-lh0-";
+    std::optional<quint16> mode;// Unix st_mode (extension 'U' at level 0, 0x50 else)
+    quint32 mtime = 1262304000; // 2010-01-01 UTC
+    bool badCrc = false;
+    bool directory = false;     // -lhd-
+
+    Item(QByteArray n, QByteArray d = {}, QByteArray content = {}, QByteArray m = "-lh0-",
+         std::optional<quint16> unixMode = {}, quint32 time = 1262304000)
+        : name(std::move(n)), dir(std::move(d)), data(std::move(content)), method(std::move(m)),
+          mode(unixMode), mtime(time)
+    {
+    }
+};
+
+inline void put16(QByteArray &b, quint16 v) { b.append(char(v & 0xFF)).append(char(v >> 8)); }
+inline void put32(QByteArray &b, quint32 v) { put16(b, quint16(v & 0xFFFF)); put16(b, quint16(v >> 16)); }
+
+inline QByteArray header(const Item &it, int level)
+{
+    const QByteArray method = it.directory ? QByteArray("-lhd-") : it.method;
+    const QByteArray data = it.directory ? QByteArray() : it.data;
+    quint16 crc = crc16(data);
+    if (it.badCrc)
+        crc ^= 0x5A5A;
+    // MS-DOS date 2010-01-01 00:00 (local), used where no Unix time is stored.
+    const quint32 dosTime = (quint32(2010 - 1980) << 25) | (1u << 21) | (1u << 16);
+    QByteArray h;
+    if (level == 0 || level == 1) {
+        h.append('\0').append('\0').append(method);
+        put32(h, quint32(data.size())); // level 1: patched below
+        put32(h, quint32(data.size()));
+        put32(h, dosTime);
+        h.append(char(level == 1 ? 0x20 : 0x00)).append(char(level));
+        h.append(char(it.name.size())).append(it.name);
+        put16(h, crc);
+        QByteArray chain;
+        if (level == 0 && it.mode) {
+            h.append('U').append('\0');
+            put32(h, it.mtime);
+            put16(h, *it.mode);
+            put16(h, 1000);
+            put16(h, 1000);
+        }
+        if (level == 1) {
+            h.append('U');
+            // Each size counts its whole extension; the base header holds
+            // the first, each extension the next.
+            QList<QByteArray> parts;
+            if (!it.dir.isEmpty())
+                parts.append(char(0x02) + it.dir);
+            if (it.mode) {
+                QByteArray m(1, char(0x50));
+                put16(m, *it.mode);
+                parts.append(m);
+            }
+            QByteArray t(1, char(0x54));
+            put32(t, it.mtime);
+            parts.append(t);
+            put16(h, quint16(parts[0].size() + 2));
+            for (int i = 0; i < parts.size(); ++i) {
+                chain.append(parts[i]);
+                put16(chain, quint16(i + 1 < parts.size() ? parts[i + 1].size() + 2 : 0));
+            }
+            // The packed size of a level-1 entry counts its extensions.
+            QByteArray packed;
+            put32(packed, quint32(data.size() + chain.size()));
+            h.replace(7, 4, packed);
+        }
+        h[0] = char(h.size() - 2);
+        quint8 sum = 0;
+        for (int i = 2; i < h.size(); ++i)
+            sum = quint8(sum + quint8(h[i]));
+        h[1] = char(sum);
+        return h + chain;
+    }
+
+    // Levels 2 and 3: one size for the whole header, then extensions with a
+    // header CRC over all of it. Level 3 uses four-byte sizes.
+    const bool l3 = level == 3;
+    auto putSize = [&](QByteArray &b, quint32 v) { l3 ? put32(b, v) : put16(b, quint16(v)); };
+    const int sizeField = l3 ? 4 : 2;
+    h.append('\0').append('\0').append(method);
+    if (l3)
+        h[0] = 4;
+    put32(h, quint32(data.size()));
+    put32(h, quint32(data.size()));
+    put32(h, it.mtime);
+    h.append(char(0x20)).append(char(level));
+    put16(h, crc);
+    h.append('U');
+    if (l3)
+        put32(h, 0); // total size, patched below
+    QList<QByteArray> parts;
+    auto part = [&](char type, const QByteArray &payload) {
+        QByteArray e;
+        e.append(type).append(payload);
+        parts.append(e);
+    };
+    part(0x00, QByteArray(2, '\0'));
+    if (!it.name.isEmpty())
+        part(0x01, it.name);
+    if (!it.dir.isEmpty())
+        part(0x02, it.dir);
+    if (it.mode) {
+        QByteArray m;
+        put16(m, *it.mode);
+        part(0x50, m);
+    }
+    putSize(h, quint32(parts[0].size() + sizeField));
+    const int crcPos = h.size() + 1;
+    for (int i = 0; i < parts.size(); ++i) {
+        h.append(parts[i]);
+        putSize(h, quint32(i + 1 < parts.size() ? parts[i + 1].size() + sizeField : 0));
+    }
+    QByteArray size;
+    if (l3) {
+        put32(size, quint32(h.size()));
+        h.replace(24, 4, size);
+    } else {
+        put16(size, quint16(h.size()));
+        h.replace(0, 2, size);
+    }
+    QByteArray hc;
+    put16(hc, crc16(h));
+    h.replace(crcPos, 2, hc);
+    return h;
+}
+
+inline QByteArray archive(const QList<Item> &items, int level, bool terminator = true)
+{
+    QByteArray a;
+    for (const auto &it : items)
+        a += header(it, level) + (it.directory ? QByteArray() : it.data);
+    if (terminator)
+        a.append('\0');
+    return a;
+}
+
+} // namespace testlzh

@@ -1,0 +1,450 @@
+// Extraction of crafted archives: contents, times and modes, every safety
+// rule of the writer, damaged input, existing files, cancel and the report.
+#include "lzhbuilder.h"
+
+#include "unlha32/crc16.h"
+#include "unlha32/extract.h"
+#include "unlha32/unlha32.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <functional>
+
+using testlzh::Item;
+
+namespace {
+
+constexpr quint16 kFile = 0100000;
+constexpr quint16 kLink = 0120000;
+
+Item linkItem(const QByteArray &name, const QByteArray &target)
+{
+    Item it{name + "|" + target};
+    it.directory = true;
+    it.mode = kLink | 0777;
+    return it;
+}
+
+struct Scripted : unlha::Observer {
+    QList<unlha::OverwriteAnswer> answers;
+    QStringList asked;
+    QStringList entries;
+    uint64_t total = 0;
+    uint64_t lastProgress = 0;
+    std::function<bool(const Scripted &)> cancelWhen;
+
+    void begin(uint64_t t, std::size_t) override { total = t; }
+    void entry(const std::string &n) override { entries << QString::fromStdString(n); }
+    void progress(uint64_t done) override { lastProgress = done; }
+    unlha::OverwriteAnswer askOverwrite(const std::string &p) override
+    {
+        asked << QString::fromStdString(p);
+        return answers.isEmpty() ? unlha::OverwriteAnswer::Skip : answers.takeFirst();
+    }
+    bool cancelled() const override { return cancelWhen && cancelWhen(*this); }
+};
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+// Leftover temporary files anywhere below `root`.
+QStringList leftovers(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        if (it.fileName().contains(".unlha-"))
+            out << it.filePath();
+    }
+    return out;
+}
+
+struct Run {
+    QTemporaryDir tmp;
+    QString out;
+    QString arc;
+    QString report;
+    Run()
+    {
+        out = tmp.path() + "/out";
+        arc = tmp.path() + "/test.lzh";
+        QDir().mkdir(out);
+    }
+    int operator()(const QByteArray &archive, uint32_t reportSize = 8192)
+    {
+        writeFile(arc, archive);
+        std::string buf(reportSize, '\x7F');
+        const QByteArray cmd = "e \"" + QFile::encodeName(arc) + "\" \"" + QFile::encodeName(out) + "/\"";
+        const int r = unlha::runCommand(0, cmd.constData(), buf.data(), reportSize);
+        report = QString::fromUtf8(buf.c_str());
+        return r;
+    }
+    int with(unlha::Observer &obs, const QByteArray &archive)
+    {
+        writeFile(arc, archive);
+        unlha::Report rep;
+        const int r = unlha::extractArchive(arc.toStdString(), out.toStdString(), obs, rep);
+        report = QString::fromStdString(rep.text());
+        return r;
+    }
+    QString firstLine() const { return report.section('\n', 0, 0); }
+};
+
+} // namespace
+
+class ExtractTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void contentsTimesAndModes_data()
+    {
+        QTest::addColumn<int>("level");
+        QTest::newRow("level 0") << 0;
+        QTest::newRow("level 1") << 1;
+        QTest::newRow("level 2") << 2;
+        QTest::newRow("level 3") << 3;
+    }
+
+    void contentsTimesAndModes()
+    {
+        QFETCH(int, level);
+        Item plain = level == 0 ? Item{"SUB\\PLAIN.TXT", {}, "plain"} : Item{"PLAIN.TXT", "SUB\xFF", "plain"};
+        Item setuid{"tool", {}, "#!/bin/sh\n", "-lh0-", quint16(kFile | 04755), 1400000000};
+        Item priv{"secret", {}, QByteArray(70000, 'x'), "-lh0-", quint16(kFile | 0640), 1300000000};
+        Item empty{"empty", {}, {}};
+        Item dir{"emptydir"};
+        dir.directory = true;
+        // Level 0 has no folder entries of its own kind in practice; keep it to files.
+        QList<Item> items{plain, setuid, priv, empty};
+        if (level != 0)
+            items << dir;
+        Run run;
+        // A self-extractor stub in front must be passed over.
+        const QByteArray stub = "MZ" + QByteArray(3000, '\x90');
+        QCOMPARE(run(stub + testlzh::archive(items, level)), UNLHA_OK);
+        QVERIFY2(run.firstLine().startsWith(QString::fromUtf8("展開: ")), qPrintable(run.report));
+
+        QCOMPARE(readAll(run.out + "/SUB/PLAIN.TXT"), QByteArray("plain"));
+        QCOMPARE(readAll(run.out + "/secret"), QByteArray(70000, 'x'));
+        QCOMPARE(readAll(run.out + "/empty"), QByteArray());
+        QCOMPARE(QFileInfo(run.out + "/emptydir").isDir(), level != 0);
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(run.out + "/tool").constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 0755u); // no set-user-id
+        QCOMPARE(st.st_mtime, 1400000000);
+        QCOMPARE(::stat(QFile::encodeName(run.out + "/secret").constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 0640u);
+        QCOMPARE(st.st_mtime, 1300000000);
+        // Without a mode in the archive the user's umask decides.
+        const mode_t mask = ::umask(022);
+        ::umask(mask);
+        QCOMPARE(::stat(QFile::encodeName(run.out + "/empty").constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0666u & ~mask);
+        if (level == 0) // MS-DOS time, local
+            QCOMPARE(QFileInfo(run.out + "/empty").lastModified(), QDateTime(QDate(2010, 1, 1), QTime(0, 0)));
+        else
+            QCOMPARE(st.st_mtime, 1262304000);
+        QVERIFY(leftovers(run.tmp.path()).isEmpty());
+    }
+
+    void unsafeEntriesStayInside()
+    {
+        Run run;
+        QDir().mkdir(run.tmp.path() + "/outside");
+        Item dev{"dev", {}, "x", "-lh0-", quint16(0020644)};
+        Item fifo{"fifo", {}, "x", "-lh0-", quint16(0010644)};
+        Item longName{QByteArray(300, 'n'), {}, "x"};
+        QList<Item> items{Item{"/abs/file.txt", {}, "abs"},
+                          Item{"..\\..\\..\\up.txt", {}, "up"},
+                          Item{"sub/file.txt", {}, "inside"},
+                          linkItem("ok", "sub/file.txt"),
+                          linkItem("dot", "."),
+                          linkItem("up", "../outside"),
+                          linkItem("absolute", "/etc/passwd"),
+                          linkItem("deep", "sub/../../outside"),
+                          // "dot" is a link, so "dot/.." is the parent of the destination.
+                          linkItem("sneaky", "dot/.."),
+                          dev,
+                          fifo,
+                          longName};
+        QCOMPARE(run(testlzh::archive(items, 2)), UNLHA_ERR_SKIPPED);
+
+        QCOMPARE(readAll(run.out + "/abs/file.txt"), QByteArray("abs"));
+        QCOMPARE(readAll(run.out + "/up.txt"), QByteArray("up"));
+        QCOMPARE(QFile::symLinkTarget(run.out + "/ok"), run.out + "/sub/file.txt");
+        QCOMPARE(readAll(run.out + "/ok"), QByteArray("inside"));
+        QVERIFY(QFileInfo(run.out + "/dot").isSymLink());
+        for (const char *gone : {"up", "absolute", "deep", "sneaky", "dev", "fifo"})
+            QVERIFY2(!QFileInfo(run.out + "/" + gone).exists() && !QFileInfo(run.out + "/" + gone).isSymLink(), gone);
+        QCOMPARE(QDir(run.out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size(), 5);
+        QCOMPARE(QDir(run.tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 3);
+        QVERIFY(QDir(run.tmp.path() + "/outside").isEmpty());
+
+        QCOMPARE(run.firstLine(), QString::fromUtf8("スキップしたファイルがあります（7 件）"));
+        for (const char *line : {"スキップ（展開先の外を指すリンク）: up", "スキップ（展開先の外を指すリンク）: absolute",
+                                 "スキップ（展開先の外を指すリンク）: deep", "スキップ（展開先の外を指すリンク）: sneaky",
+                                 "スキップ（デバイスや FIFO は作りません）: dev",
+                                 "スキップ（デバイスや FIFO は作りません）: fifo", "スキップ（名前が長すぎます）: nnn"})
+            QVERIFY2(run.report.contains(QString::fromUtf8(line)), line);
+    }
+
+    void neverWritesThroughExistingLinks()
+    {
+        Run run;
+        const QString outside = run.tmp.path() + "/outside";
+        QDir().mkdir(outside);
+        writeFile(outside + "/victim.txt", "original");
+        QVERIFY(QFile::link(outside, run.out + "/escape"));
+        QVERIFY(QFile::link(outside + "/victim.txt", run.out + "/target.txt"));
+        const QByteArray arc =
+            testlzh::archive({Item{"escape\\x.txt", {}, "bad"}, Item{"target.txt", {}, "new"}}, 0);
+
+        // Without an owner: nothing replaced, nothing written through.
+        QCOMPARE(run(arc), UNLHA_ERR_SKIPPED);
+        QVERIFY(run.report.contains(QString::fromUtf8("スキップ（安全でないパス）: escape/x.txt")));
+        QVERIFY(run.report.contains(QString::fromUtf8("スキップ（既に存在）: target.txt")));
+        QCOMPARE(QDir(outside).entryList(QDir::Files), QStringList{"victim.txt"});
+        QCOMPARE(readAll(outside + "/victim.txt"), QByteArray("original"));
+
+        // Replacing replaces the link itself, never its target.
+        Scripted obs;
+        obs.answers = {unlha::OverwriteAnswer::Replace};
+        QCOMPARE(run.with(obs, arc), UNLHA_ERR_SKIPPED);
+        QCOMPARE(obs.asked, QStringList{"target.txt"});
+        QVERIFY(!QFileInfo(run.out + "/target.txt").isSymLink());
+        QCOMPARE(readAll(run.out + "/target.txt"), QByteArray("new"));
+        QCOMPARE(readAll(outside + "/victim.txt"), QByteArray("original"));
+        QCOMPARE(QDir(outside).entryList(QDir::Files), QStringList{"victim.txt"});
+    }
+
+    void damagedInput()
+    {
+        const Item a{"a.txt", {}, "first"};
+        const Item c{"c.txt", {}, "third"};
+        Item bad{"b.txt", {}, "second"};
+        bad.badCrc = true;
+        {
+            Run run;
+            QCOMPARE(run(testlzh::archive({a, bad, c}, 1)), UNLHA_ERR_DAMAGED);
+            QCOMPARE(run.firstLine(), QString::fromUtf8("CRC エラー: b.txt — データが壊れています"));
+            QCOMPARE(QDir(run.out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                     (QStringList{"a.txt", "c.txt"}));
+        }
+        {
+            // Cut in the middle of the second entry's data.
+            Run run;
+            const QByteArray full = testlzh::archive({a, Item{"big.bin", {}, QByteArray(300000, 'z')}}, 2);
+            QCOMPARE(run(full.left(full.size() - 1000)), UNLHA_ERR_DAMAGED);
+            QCOMPARE(run.firstLine(), QString::fromUtf8("big.bin — 書庫が途中で切れています"));
+            QCOMPARE(QDir(run.out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                     QStringList{"a.txt"});
+            // Cut inside the first header.
+            QCOMPARE(run(full.left(10)), UNLHA_ERR_DAMAGED);
+            // Garbage where the second header should be.
+            QCOMPARE(run(testlzh::archive({c}, 0, false) + "garbage in the archive"), UNLHA_ERR_DAMAGED);
+            QVERIFY2(run.firstLine().contains("c.txt"), qPrintable(run.report));
+            QVERIFY(leftovers(run.tmp.path()).isEmpty());
+        }
+        {
+            Run run;
+            QCOMPARE(run(QByteArray()), UNLHA_ERR_NOT_ARCHIVE);
+            QCOMPARE(run.firstLine(), QString::fromUtf8("ファイルが空です: test.lzh"));
+            QCOMPARE(run("This is a text file, not an archive.\n"), UNLHA_ERR_NOT_ARCHIVE);
+            QCOMPARE(run.firstLine(), QString::fromUtf8("LHA 書庫ではありません: test.lzh"));
+            QCOMPARE(run(QByteArray(1, '\0')), UNLHA_ERR_NOT_ARCHIVE);
+        }
+        {
+            // An unknown method fails that entry only.
+            Run run;
+            Item odd{"odd.bin", {}, "???", "-lh9-"};
+            QCOMPARE(run(testlzh::archive({odd, a}, 2)), UNLHA_ERR_METHOD);
+            QCOMPARE(run.firstLine(), QString::fromUtf8("odd.bin — 対応していない圧縮方式です（-lh9-）"));
+            QCOMPARE(QDir(run.out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                     QStringList{"a.txt"});
+        }
+    }
+
+    void existingFiles()
+    {
+        const QByteArray arc =
+            testlzh::archive({Item{"a.txt", {}, "new"}, Item{"b.txt", {}, "new"}, Item{"c.txt", {}, "new"}}, 2);
+        auto prepare = [](Run &run) {
+            for (const char *n : {"a.txt", "b.txt", "c.txt"})
+                writeFile(run.out + "/" + n, "old");
+        };
+        auto contents = [](Run &run) {
+            return readAll(run.out + "/a.txt") + readAll(run.out + "/b.txt") + readAll(run.out + "/c.txt");
+        };
+        using A = unlha::OverwriteAnswer;
+        {
+            Run run;
+            prepare(run);
+            QCOMPARE(run(arc), UNLHA_ERR_SKIPPED);
+            QCOMPARE(contents(run), QByteArray("oldoldold"));
+            QCOMPARE(run.report.count(QString::fromUtf8("スキップ（既に存在）")), 3);
+        }
+        {
+            Run run;
+            prepare(run);
+            Scripted obs;
+            obs.answers = {A::Replace, A::SkipAll};
+            QCOMPARE(run.with(obs, arc), UNLHA_ERR_SKIPPED);
+            QCOMPARE(obs.asked, (QStringList{"a.txt", "b.txt"}));
+            QCOMPARE(contents(run), QByteArray("newoldold"));
+        }
+        {
+            Run run;
+            prepare(run);
+            Scripted obs;
+            obs.answers = {A::Skip, A::ReplaceAll};
+            QCOMPARE(run.with(obs, arc), UNLHA_ERR_SKIPPED);
+            QCOMPARE(obs.asked, (QStringList{"a.txt", "b.txt"}));
+            QCOMPARE(contents(run), QByteArray("oldnewnew"));
+        }
+        {
+            Run run;
+            prepare(run);
+            Scripted obs;
+            obs.answers = {A::ReplaceAll};
+            QCOMPARE(run.with(obs, arc), UNLHA_OK);
+            QCOMPARE(obs.asked.size(), 1);
+            QCOMPARE(contents(run), QByteArray("newnewnew"));
+        }
+        {
+            Run run;
+            prepare(run);
+            Scripted obs;
+            obs.answers = {A::Replace, A::Cancel};
+            QCOMPARE(run.with(obs, arc), UNLHA_ERR_CANCELLED);
+            QCOMPARE(obs.asked.size(), 2);
+            QCOMPARE(contents(run), QByteArray("newoldold"));
+        }
+    }
+
+    void cancelMidFile()
+    {
+        Run run;
+        const QByteArray big(1 << 20, 'b');
+        const QByteArray arc = testlzh::archive({Item{"first.txt", {}, "done"}, Item{"big.bin", {}, big}}, 1);
+        Scripted obs;
+        // Cancel once part of the big file is written.
+        obs.cancelWhen = [](const Scripted &o) { return o.lastProgress > 100000; };
+        QCOMPARE(run.with(obs, arc), UNLHA_ERR_CANCELLED);
+        QCOMPARE(run.firstLine(), QString::fromUtf8("中止しました"));
+        QCOMPARE(obs.total, uint64_t(big.size() + 4));
+        QCOMPARE(obs.entries, (QStringList{"first.txt", "big.bin"}));
+        QVERIFY(obs.lastProgress < uint64_t(big.size()));
+        QCOMPARE(readAll(run.out + "/first.txt"), QByteArray("done"));
+        QVERIFY(!QFileInfo::exists(run.out + "/big.bin"));
+        QVERIFY(leftovers(run.tmp.path()).isEmpty());
+    }
+
+    void reportCutToFit()
+    {
+        Run run;
+        QList<Item> items;
+        for (int i = 0; i < 50; ++i)
+            items << Item{QByteArray("ファイル") + QByteArray::number(i) + ".txt", {}, "x"};
+        Item bad{"壊れた.txt", {}, "data"};
+        bad.badCrc = true;
+        items << bad;
+        const QByteArray arc = testlzh::archive(items, 2);
+        QCOMPARE(run(arc, 8192), UNLHA_ERR_DAMAGED);
+        const QString whole = run.report;
+        QVERIFY(whole.startsWith(QString::fromUtf8("CRC エラー: 壊れた.txt")));
+        QCOMPARE(whole.count('\n'), 51);
+        // Small buffers: cut on a character boundary, cause kept first.
+        for (uint32_t size : {1u, 2u, 17u, 40u}) {
+            std::string buf(size, '\x7F');
+            QCOMPARE(unlha::runCommand(0, ("e \"" + run.arc + "\" \"" + run.out + "/\"").toUtf8().constData(),
+                                       buf.data(), size),
+                     UNLHA_ERR_DAMAGED);
+            const auto nul = buf.find('\0');
+            QVERIFY(nul != std::string::npos);
+            const QByteArray got(buf.data(), int(nul));
+            QVERIFY(got.size() >= int(size) - 4);
+            QCOMPARE(QString::fromUtf8(got).toUtf8(), got); // no broken character
+            QVERIFY(whole.toUtf8().startsWith(got));
+        }
+        // No buffer: nothing written.
+        char untouched = 'u';
+        unlha::runCommand(0, ("e \"" + run.arc + "\" \"" + run.out + "/\"").toUtf8().constData(), &untouched, 0);
+        QCOMPARE(untouched, 'u');
+    }
+
+    // Long buffers take the split-and-join path; every length and alignment
+    // around its edges must give the bit-by-bit result.
+    void crcMatchesBitwise()
+    {
+        QByteArray data(70000, '\0');
+        quint32 x = 12345;
+        for (auto &c : data) {
+            x = x * 1103515245 + 12345;
+            c = char(x >> 16);
+        }
+        // Zeros give a CRC of 0 part-way, a case the joining must handle.
+        const QByteArray zeros(70000, '\0');
+        for (const QByteArray &source : {data, zeros})
+            for (int len : {0, 1, 7, 8, 9, 12287, 12288, 12289, 12295, 65536, 69990})
+                for (int off : {0, 1, 5})
+                    for (quint16 start : {quint16(0), quint16(0xBEEF)}) {
+                        const QByteArray part = source.mid(off, len);
+                        QCOMPARE(unlha::crc16Update(start, part.constData(), size_t(part.size())),
+                                 testlzh::crc16(part, start));
+                    }
+    }
+
+    void exportedInterface()
+    {
+        // Only the two entry points leave the library.
+        QProcess nm;
+        nm.start("nm", {"-D", "--defined-only", UNLHA32_SO_PATH});
+        QVERIFY(nm.waitForFinished(30000));
+        QStringList names;
+        for (const auto &line : QString::fromLocal8Bit(nm.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+            names << line.section(' ', -1);
+        names.sort();
+        QCOMPARE(names, (QStringList{"Unlha", "UnlhaGetVersion"}));
+
+        void *lib = dlopen(UNLHA32_SO_PATH, RTLD_NOW | RTLD_LOCAL);
+        QVERIFY2(lib, dlerror());
+        auto version = reinterpret_cast<UnlhaGetVersionFn>(dlsym(lib, "UnlhaGetVersion"));
+        auto unlhaFn = reinterpret_cast<UnlhaFn>(dlsym(lib, "Unlha"));
+        QVERIFY(version && unlhaFn);
+        QCOMPARE(version(), uint16_t(100));
+        Run run;
+        writeFile(run.arc, testlzh::archive({Item{"hello.txt", {}, "hello"}}, 2));
+        // The program's own form: unquoted, '\' after the folder, and an
+        // empty buffer of size 0.
+        char empty[1] = {'\0'};
+        const QByteArray cmd = "e " + QFile::encodeName(run.arc) + " " + QFile::encodeName(run.out) + "\\";
+        QCOMPARE(unlhaFn(0, cmd.constData(), empty, 0), UNLHA_OK);
+        QCOMPARE(readAll(run.out + "/hello.txt"), QByteArray("hello"));
+        QCOMPARE(unlhaFn(0, "l whatever", empty, 0), UNLHA_ERR_COMMAND);
+        dlclose(lib);
+    }
+};
+
+QTEST_GUILESS_MAIN(ExtractTest)
+#include "tst_unlha32_extract.moc"

@@ -1,0 +1,239 @@
+#include "unlha32/decoder.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <lha_decoder.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace unlha {
+namespace {
+
+constexpr size_t kBufferSize = 128 * 1024;
+
+bool methodIs(const Entry &e, const char *m) { return std::memcmp(e.method, m, 5) == 0; }
+
+// Reads [pos, end) of the archive for a decoder.
+struct Window {
+    int fd;
+    uint64_t pos;
+    uint64_t end;
+    bool error = false;
+
+    size_t read(void *buf, size_t len)
+    {
+        const uint64_t left = end - pos;
+        if (len > left)
+            len = static_cast<size_t>(left);
+        for (;;) {
+            if (len == 0)
+                return 0;
+            const ssize_t r = pread(fd, buf, len, static_cast<off_t>(pos));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0) {
+                error = r < 0;
+                return 0;
+            }
+            pos += static_cast<uint64_t>(r);
+            return static_cast<size_t>(r);
+        }
+    }
+};
+
+DecodeStatus copyStored(int fd, const Entry &e, const Sink &sink)
+{
+    Window w{fd, e.dataOffset, e.dataOffset + e.packedSize};
+    std::vector<uint8_t> buf(kBufferSize);
+    uint64_t left = e.originalSize;
+    while (left > 0) {
+        const size_t want = left < buf.size() ? static_cast<size_t>(left) : buf.size();
+        const size_t n = w.read(buf.data(), want);
+        if (n == 0)
+            return w.error ? DecodeStatus::ReadError : DecodeStatus::Ok; // short: caller sees the size
+        if (!sink(buf.data(), n))
+            return DecodeStatus::Stopped;
+        left -= n;
+    }
+    return DecodeStatus::Ok;
+}
+
+class LhasaDecoder final : public EntryDecoder {
+public:
+    explicit LhasaDecoder(int fd) : fd_(fd), buf_(64 * 1024) {}
+
+    DecodeStatus decode(const Entry &e, const Sink &sink, const Restart & = {}) override
+    {
+        if (isStoredMethod(e))
+            return copyStored(fd_, e, sink);
+        char name[6];
+        std::memcpy(name, e.method, 6);
+        LHADecoderType *type = lha_decoder_for_name(name);
+        if (!type)
+            return DecodeStatus::Method;
+        Window w{fd_, e.dataOffset, e.dataOffset + e.packedSize};
+        auto feed = [](void *buf, size_t len, void *user) -> size_t { return static_cast<Window *>(user)->read(buf, len); };
+        LHADecoder *d = lha_decoder_new(type, feed, &w, static_cast<size_t>(e.originalSize));
+        if (!d)
+            return DecodeStatus::Damaged;
+        DecodeStatus st = DecodeStatus::Ok;
+        uint64_t done = 0;
+        // The decoder stops at the original size, so this loop is bounded
+        // even on hostile data.
+        while (done < e.originalSize) {
+            const size_t n = lha_decoder_read(d, buf_.data(), buf_.size());
+            if (n == 0)
+                break;
+            done += n;
+            if (!sink(buf_.data(), n)) {
+                st = DecodeStatus::Stopped;
+                break;
+            }
+        }
+        lha_decoder_free(d);
+        if (st == DecodeStatus::Ok && w.error)
+            st = DecodeStatus::ReadError;
+        return st;
+    }
+
+private:
+    int fd_;
+    std::vector<uint8_t> buf_;
+};
+
+class LibarchiveDecoder final : public EntryDecoder {
+public:
+    explicit LibarchiveDecoder(int fd) : fd_(fd), buf_(kBufferSize), fallback_(fd) {}
+
+    DecodeStatus decode(const Entry &e, const Sink &sink, const Restart &restart = {}) override
+    {
+        if (isStoredMethod(e))
+            return copyStored(fd_, e, sink);
+        // libarchive reads the header itself, so it is given the entry from
+        // its header to the end of its data and nothing else.
+        struct Client {
+            Window w;
+            std::vector<uint8_t> *buf;
+            bool padded;
+        } client{{fd_, e.headerOffset, e.dataOffset + e.packedSize}, &buf_, false};
+        archive *a = archive_read_new();
+        if (!a)
+            return DecodeStatus::Damaged;
+        archive_read_support_format_lha(a);
+        auto readCb = [](archive *, void *user, const void **out) -> la_ssize_t {
+            auto *c = static_cast<Client *>(user);
+            *out = c->buf->data();
+            const size_t n = c->w.read(c->buf->data(), c->buf->size());
+            if (n > 0 || c->w.error || c->padded)
+                return static_cast<la_ssize_t>(n);
+            // libarchive asks for one byte beyond the data before it takes
+            // the last bits out of its decoder; in a whole archive that is
+            // the next header. Zeros read as the end of the archive.
+            c->padded = true;
+            std::memset(c->buf->data(), 0, 16);
+            return 16;
+        };
+        DecodeStatus st = DecodeStatus::Ok;
+        archive_entry *ae = nullptr;
+        int r = archive_read_open(a, &client, nullptr, readCb, nullptr);
+        if (r == ARCHIVE_OK)
+            r = archive_read_next_header(a, &ae);
+        if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
+            // libarchive refuses some header variants that our own scan
+            // reads; nothing of the entry has been delivered yet, so lhasa
+            // takes it from the start.
+            archive_read_free(a);
+            return fallback_.decode(e, sink);
+        }
+        uint64_t done = 0;
+        while (st == DecodeStatus::Ok) {
+            const void *block = nullptr;
+            size_t size = 0;
+            la_int64_t offset = 0;
+            const int r = archive_read_data_block(a, &block, &size, &offset);
+            if (r == ARCHIVE_EOF)
+                break;
+            // A warning here is libarchive's own CRC check; ours follows.
+            if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
+                st = DecodeStatus::Damaged;
+                break;
+            }
+            if (size == 0) {
+                if (r == ARCHIVE_WARN)
+                    break;
+                continue;
+            }
+            if (static_cast<uint64_t>(offset) != done) {
+                st = DecodeStatus::Damaged;
+                break;
+            }
+            done += size;
+            if (!sink(static_cast<const uint8_t *>(block), size)) {
+                st = DecodeStatus::Stopped;
+                break;
+            }
+        }
+        archive_read_free(a);
+        if (st == DecodeStatus::Damaged && client.w.error)
+            return DecodeStatus::ReadError;
+        // libarchive rejects some streams that lhasa decodes, and whether
+        // the data is right is decided by the CRC afterwards: let lhasa try
+        // from the start rather than call the entry damaged.
+        if (st == DecodeStatus::Damaged && (done == 0 || (restart && restart())))
+            return fallback_.decode(e, sink);
+        return st;
+    }
+
+private:
+    int fd_;
+    std::vector<uint8_t> buf_;
+    LhasaDecoder fallback_;
+};
+
+bool fastMethod(const Entry &e)
+{
+    return methodIs(e, "-lh0-") || methodIs(e, "-lh5-") || methodIs(e, "-lh6-") || methodIs(e, "-lh7-")
+           || methodIs(e, "-lhd-");
+}
+
+bool commonOs(uint8_t os)
+{
+    return os == 0 || os == 'M' || os == 'U' || os == 'J' || os == 'w' || os == 'W';
+}
+
+} // namespace
+
+bool isStoredMethod(const Entry &e)
+{
+    return methodIs(e, "-lh0-") || methodIs(e, "-lz4-") || methodIs(e, "-pm0-");
+}
+
+bool methodSupported(const Entry &e)
+{
+    if (isStoredMethod(e) || methodIs(e, "-lhd-"))
+        return true;
+    char name[6];
+    std::memcpy(name, e.method, 6);
+    return lha_decoder_for_name(name) != nullptr;
+}
+
+Backend chooseBackend(const std::vector<Entry> &entries)
+{
+    for (const auto &e : entries) {
+        if (!fastMethod(e) || e.level > 2 || !commonOs(e.osId))
+            return Backend::Lhasa;
+    }
+    return Backend::Libarchive;
+}
+
+std::unique_ptr<EntryDecoder> makeDecoder(Backend backend, int archiveFd)
+{
+    if (backend == Backend::Libarchive)
+        return std::make_unique<LibarchiveDecoder>(archiveFd);
+    return std::make_unique<LhasaDecoder>(archiveFd);
+}
+
+} // namespace unlha

@@ -1,0 +1,47 @@
+#pragma once
+// Decompresses the data of one entry, located by its offset and sizes from
+// the header scan, so that any entry can be decoded on its own. Two
+// implementations behind one interface: libarchive for the common methods
+// (fast), lhasa for the rest.
+#include "unlha32/lzhheader.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace unlha {
+
+enum class Backend { Libarchive, Lhasa };
+
+enum class DecodeStatus {
+    Ok,        // all output delivered (size and CRC are the caller's to check)
+    Damaged,   // the decoder failed on the data
+    Method,    // no decoder for this method
+    ReadError, // the archive could not be read
+    Stopped,   // the sink asked to stop
+};
+
+// Receives decoded bytes in order; returns false to stop.
+using Sink = std::function<bool(const uint8_t *data, std::size_t len)>;
+// Asked to forget what the sink received so far, when decoding starts over
+// from the entry's first byte; false when it cannot.
+using Restart = std::function<bool()>;
+
+class EntryDecoder {
+public:
+    virtual ~EntryDecoder() = default;
+    virtual DecodeStatus decode(const Entry &entry, const Sink &sink, const Restart &restart = {}) = 0;
+};
+
+// One backend for the whole archive, chosen before anything is written.
+Backend chooseBackend(const std::vector<Entry> &entries);
+std::unique_ptr<EntryDecoder> makeDecoder(Backend backend, int archiveFd);
+
+// Whether some backend can decode this entry's method.
+bool methodSupported(const Entry &entry);
+// Methods whose data is stored as is.
+bool isStoredMethod(const Entry &entry);
+
+} // namespace unlha

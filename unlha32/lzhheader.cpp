@@ -1,0 +1,403 @@
+#include "unlha32/lzhheader.h"
+
+#include "unlha32/crc16.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace unlha {
+namespace {
+
+// No sane header is larger; anything bigger is garbage and must not make us
+// allocate what a hostile length field asks for.
+constexpr uint64_t kMaxHeader = 1 << 20;
+// Self-extracting archives carry a program in front of the first header.
+constexpr size_t kSfxSearch = 1 << 20;
+
+uint16_t u16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t u32(const uint8_t *p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+uint64_t u64(const uint8_t *p) { return u32(p) | (static_cast<uint64_t>(u32(p + 4)) << 32); }
+
+bool readFull(int fd, uint64_t off, void *buf, size_t n)
+{
+    auto *p = static_cast<uint8_t *>(buf);
+    while (n > 0) {
+        ssize_t r = pread(fd, p, n, static_cast<off_t>(off));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        p += r;
+        off += static_cast<uint64_t>(r);
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool isMethod(const uint8_t *m)
+{
+    if (m[0] != '-' || m[4] != '-')
+        return false;
+    for (int i = 1; i < 4; ++i) {
+        const uint8_t c = m[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+int64_t dosTimeToUnix(uint32_t v)
+{
+    std::tm tm{};
+    tm.tm_sec = static_cast<int>((v & 0x1F) * 2);
+    tm.tm_min = static_cast<int>((v >> 5) & 0x3F);
+    tm.tm_hour = static_cast<int>((v >> 11) & 0x1F);
+    tm.tm_mday = static_cast<int>((v >> 16) & 0x1F);
+    tm.tm_mon = static_cast<int>(((v >> 21) & 0x0F)) - 1;
+    tm.tm_year = static_cast<int>(((v >> 25) & 0x7F)) + 80;
+    tm.tm_isdst = -1;
+    if (tm.tm_mday == 0 || tm.tm_mon < 0)
+        return 0;
+    // MS-DOS times are local times.
+    return static_cast<int64_t>(std::mktime(&tm));
+}
+
+// Name fields of some archivers carry a comment after a NUL byte.
+std::string cutAtNul(const uint8_t *p, size_t n)
+{
+    const void *z = std::memchr(p, 0, n);
+    return std::string(reinterpret_cast<const char *>(p), z ? static_cast<const uint8_t *>(z) - p : n);
+}
+
+struct ExtState {
+    bool haveHeaderCrc = false;
+    uint16_t headerCrc = 0;
+    size_t headerCrcPos = 0; // position in the header buffer (levels 2, 3)
+};
+
+void applyExt(Entry &e, ExtState &st, uint8_t type, const uint8_t *d, size_t n, size_t posInBuf)
+{
+    switch (type) {
+    case 0x00:
+        if (n >= 2) {
+            st.haveHeaderCrc = true;
+            st.headerCrc = u16(d);
+            st.headerCrcPos = posInBuf;
+        }
+        break;
+    case 0x01:
+        e.rawName = cutAtNul(d, n);
+        break;
+    case 0x02:
+        e.rawDir.assign(reinterpret_cast<const char *>(d), n);
+        break;
+    case 0x41:
+        if (n >= 16) {
+            const uint64_t ft = u64(d + 8);
+            if (ft != 0) {
+                e.mtime = static_cast<int64_t>(ft / 10000000ULL) - 11644473600LL;
+                e.hasMtime = true;
+            }
+        }
+        break;
+    case 0x42:
+        if (n >= 16) {
+            e.packedSize = u64(d);
+            e.originalSize = u64(d + 8);
+        }
+        break;
+    case 0x50:
+        if (n >= 2) {
+            e.unixMode = u16(d);
+            e.hasUnixMode = true;
+        }
+        break;
+    case 0x54:
+        if (n >= 4) {
+            e.mtime = static_cast<int32_t>(u32(d));
+            e.hasMtime = true;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// Directory entries and symbolic links share the "-lhd-" method; a link is
+// stored as "name|target".
+void classify(Entry &e)
+{
+    const bool lhd = std::memcmp(e.method, "-lhd-", 5) == 0;
+    if (!lhd) {
+        // Amiga LhA stores an empty folder as a nameless stored entry.
+        const bool nameless = e.rawName.empty() && !e.rawDir.empty() && e.originalSize == 0;
+        e.kind = nameless ? EntryKind::Directory : EntryKind::File;
+        return;
+    }
+    // Unix archivers split "dir/link|target/path" at its last '/', so the
+    // '|' may sit in the directory part: look at the whole path.
+    std::string full = e.rawDir;
+    if (!full.empty() && full.back() != '\xFF' && !e.rawName.empty())
+        full += '\xFF';
+    full += e.rawName;
+    const bool modeSaysLink = e.hasUnixMode && (e.unixMode & S_IFMT) == S_IFLNK;
+    const auto bar = full.find('|');
+    if (bar != std::string::npos && (modeSaysLink || !e.hasUnixMode)) {
+        e.kind = EntryKind::Symlink;
+        e.linkTarget = full.substr(bar + 1);
+        for (auto &c : e.linkTarget)
+            if (c == '\xFF')
+                c = '/';
+        e.rawDir.clear();
+        e.rawName = full.substr(0, bar);
+    } else {
+        e.kind = EntryKind::Directory;
+    }
+}
+
+HeaderStatus readLevel01(int fd, uint64_t fileSize, uint64_t offset, const uint8_t *h, Entry &e)
+{
+    const size_t hlen = static_cast<size_t>(h[0]) + 2;
+    const int level = h[20];
+    if (hlen < 24)
+        return HeaderStatus::Invalid;
+    if (offset + hlen > fileSize)
+        return HeaderStatus::Truncated;
+    uint8_t b[260];
+    if (!readFull(fd, offset, b, hlen))
+        return HeaderStatus::Truncated;
+    uint8_t sum = 0;
+    for (size_t i = 2; i < hlen; ++i)
+        sum = static_cast<uint8_t>(sum + b[i]);
+    if (sum != b[1])
+        return HeaderStatus::Invalid;
+    const size_t nameLen = b[21];
+    const size_t fixedEnd = 22 + nameLen + 2; // name and data CRC
+    if (fixedEnd > hlen || (level == 1 && fixedEnd + 3 > hlen))
+        return HeaderStatus::Invalid;
+
+    e.packedSize = u32(b + 7);
+    e.originalSize = u32(b + 11);
+    e.mtime = dosTimeToUnix(u32(b + 15));
+    e.hasMtime = e.mtime != 0;
+    e.rawName = cutAtNul(b + 22, nameLen);
+    e.crc = u16(b + 22 + nameLen);
+
+    if (level == 0) {
+        // Optional extended area: OS id, and for Unix its own time and mode.
+        const size_t ext = hlen - fixedEnd;
+        const uint8_t *x = b + fixedEnd;
+        if (ext >= 1)
+            e.osId = x[0];
+        if (ext >= 12 && x[0] == 'U') {
+            e.mtime = static_cast<int32_t>(u32(x + 2));
+            e.hasMtime = true;
+            e.unixMode = u16(x + 6);
+            e.hasUnixMode = true;
+        }
+        e.dataOffset = offset + hlen;
+        return HeaderStatus::Ok;
+    }
+
+    e.osId = b[fixedEnd];
+    ExtState st;
+    uint64_t pos = offset + hlen;
+    uint64_t extTotal = 0;
+    size_t next = u16(b + hlen - 2);
+    std::string ext;
+    while (next != 0) {
+        if (next < 3)
+            return HeaderStatus::Invalid;
+        if (pos + next > fileSize)
+            return HeaderStatus::Truncated;
+        extTotal += next;
+        // The packed size counts the extended headers; they cannot exceed it.
+        if (extTotal > e.packedSize)
+            return HeaderStatus::Invalid;
+        ext.resize(next);
+        if (!readFull(fd, pos, ext.data(), next))
+            return HeaderStatus::Truncated;
+        const auto *d = reinterpret_cast<const uint8_t *>(ext.data());
+        applyExt(e, st, d[0], d + 1, next - 3, 0);
+        pos += next;
+        next = u16(d + next - 2);
+    }
+    // Extended header 0x42 gives the sizes of large files, without the
+    // extended headers counted in.
+    if (e.packedSize >= extTotal && e.packedSize == u32(b + 7))
+        e.packedSize -= extTotal;
+    e.dataOffset = pos;
+    return HeaderStatus::Ok;
+}
+
+HeaderStatus readLevel23(int fd, uint64_t fileSize, uint64_t offset, const uint8_t *h, Entry &e)
+{
+    const int level = h[20];
+    const size_t sizeField = level == 2 ? 2 : 4;
+    uint64_t total = 0;
+    size_t firstExt = 0;
+    if (level == 2) {
+        total = u16(h);
+        firstExt = 24;
+    } else {
+        if (u16(h) != 4)
+            return HeaderStatus::Invalid;
+        if (offset + 32 > fileSize)
+            return HeaderStatus::Truncated;
+        uint8_t t[8];
+        if (!readFull(fd, offset + 24, t, 8))
+            return HeaderStatus::Truncated;
+        total = u32(t);
+        firstExt = 28;
+    }
+    if (total < firstExt + sizeField || total > kMaxHeader)
+        return HeaderStatus::Invalid;
+    if (offset + total > fileSize)
+        return HeaderStatus::Truncated;
+    // OS-9 LHa counts the level-2 header without its own size field; allow
+    // the extended headers to run up to two bytes past the stated size.
+    const uint64_t slack = level == 2 ? (fileSize - offset - total < 2 ? fileSize - offset - total : 2) : 0;
+    std::string buf(total + slack, '\0');
+    if (!readFull(fd, offset, buf.data(), buf.size()))
+        return HeaderStatus::Truncated;
+    auto *b = reinterpret_cast<uint8_t *>(buf.data());
+    const uint64_t limit = total + slack;
+
+    e.packedSize = u32(b + 7);
+    e.originalSize = u32(b + 11);
+    e.mtime = u32(b + 15);
+    e.hasMtime = true;
+    e.crc = u16(b + 21);
+    e.osId = b[23];
+
+    ExtState st;
+    size_t pos = firstExt + sizeField;
+    uint64_t next = sizeField == 2 ? u16(b + firstExt) : u32(b + firstExt);
+    while (next != 0) {
+        if (next < 1 + sizeField || pos + next > limit)
+            return HeaderStatus::Invalid;
+        applyExt(e, st, b[pos], b + pos + 1, next - 1 - sizeField, pos + 1);
+        const uint8_t *np = b + pos + next - sizeField;
+        pos += next;
+        next = sizeField == 2 ? u16(np) : u32(np);
+    }
+    const uint64_t headerLen = pos > total ? pos : total;
+    if (st.haveHeaderCrc) {
+        b[st.headerCrcPos] = 0;
+        b[st.headerCrcPos + 1] = 0;
+        if (crc16Update(0, b, headerLen) != st.headerCrc)
+            return HeaderStatus::Invalid;
+    }
+    e.dataOffset = offset + headerLen;
+    return HeaderStatus::Ok;
+}
+
+} // namespace
+
+HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &e)
+{
+    if (offset >= fileSize)
+        return HeaderStatus::End;
+    uint8_t h[24] = {};
+    const uint64_t avail = fileSize - offset;
+    const size_t n = avail < sizeof h ? static_cast<size_t>(avail) : sizeof h;
+    if (!readFull(fd, offset, h, n))
+        return HeaderStatus::Truncated;
+    if (h[0] == 0)
+        return HeaderStatus::End;
+    if (n < 7)
+        return HeaderStatus::Invalid;
+    if (!isMethod(h + 2))
+        return HeaderStatus::Invalid;
+    if (n < 22)
+        return HeaderStatus::Truncated;
+
+    e = Entry{};
+    std::memcpy(e.method, h + 2, 5);
+    e.level = h[20];
+    e.headerOffset = offset;
+    HeaderStatus st;
+    switch (e.level) {
+    case 0:
+    case 1:
+        st = readLevel01(fd, fileSize, offset, h, e);
+        break;
+    case 2:
+    case 3:
+        st = readLevel23(fd, fileSize, offset, h, e);
+        break;
+    default:
+        return HeaderStatus::Invalid;
+    }
+    if (st == HeaderStatus::Ok)
+        classify(e);
+    return st;
+}
+
+ScanResult scanArchive(int fd, uint64_t fileSize)
+{
+    ScanResult res;
+    uint64_t offset = 0;
+    Entry e;
+    HeaderStatus st = readHeader(fd, fileSize, 0, e);
+    if (st != HeaderStatus::Ok) {
+        // Look for the first header behind a self-extractor stub.
+        const size_t n = static_cast<size_t>(fileSize < kSfxSearch ? fileSize : kSfxSearch);
+        std::string buf(n, '\0');
+        if (n == 0 || !readFull(fd, 0, buf.data(), n)) {
+            res.status = ScanStatus::NotArchive;
+            return res;
+        }
+        bool found = false;
+        for (size_t i = 1; i + 7 <= n && !found; ++i) {
+            const auto *p = reinterpret_cast<const uint8_t *>(buf.data()) + i;
+            if (p[2] != '-' || p[6] != '-' || !isMethod(p + 2))
+                continue;
+            if (readHeader(fd, fileSize, i, e) == HeaderStatus::Ok && e.dataOffset + e.packedSize <= fileSize) {
+                offset = i;
+                found = true;
+            }
+        }
+        if (!found) {
+            // A plain archive whose first header is cut short is truncated,
+            // not "not an archive".
+            res.status = st == HeaderStatus::Truncated ? ScanStatus::Truncated : ScanStatus::NotArchive;
+            return res;
+        }
+        st = HeaderStatus::Ok;
+    }
+
+    // Every step moves forward by at least one header, so this ends.
+    for (;;) {
+        if (st == HeaderStatus::End)
+            break;
+        if (st != HeaderStatus::Ok) {
+            res.status = st == HeaderStatus::Truncated ? ScanStatus::Truncated : ScanStatus::Damaged;
+            return res;
+        }
+        if (e.dataOffset > fileSize || e.packedSize > fileSize - e.dataOffset) {
+            res.status = ScanStatus::Truncated;
+            res.badEntryRawName = e.rawDir + e.rawName;
+            return res;
+        }
+        const uint64_t next = e.dataOffset + e.packedSize;
+        res.entries.push_back(std::move(e));
+        offset = next;
+        st = readHeader(fd, fileSize, offset, e);
+        // Some MS-DOS archivers end the file with a ^Z.
+        if (st == HeaderStatus::Invalid && offset + 1 == fileSize) {
+            uint8_t c = 0;
+            if (readFull(fd, offset, &c, 1) && c == 0x1A)
+                st = HeaderStatus::End;
+        }
+    }
+    if (res.entries.empty())
+        res.status = ScanStatus::NotArchive;
+    return res;
+}
+
+} // namespace unlha

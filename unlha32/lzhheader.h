@@ -1,0 +1,55 @@
+#pragma once
+// Reads every header of an LHA archive before anything is extracted, so the
+// extractor knows all entries, their sizes and where their data lies, and
+// can tell a truncated or damaged archive up front.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace unlha {
+
+enum class EntryKind { File, Directory, Symlink };
+
+struct Entry {
+    std::string rawName;     // file name bytes as stored (may hold separators)
+    std::string rawDir;      // directory bytes of extended header 0x02, 0xFF separated
+    std::string linkTarget;  // raw target bytes of a symbolic link
+    char method[6] = {};     // "-lh5-" and so on, NUL-terminated
+    EntryKind kind = EntryKind::File;
+    int level = 0;
+    uint8_t osId = 0;        // 'M', 'U', 'A', ... 0 when the header has none
+    uint64_t headerOffset = 0;
+    uint64_t dataOffset = 0;
+    uint64_t packedSize = 0;
+    uint64_t originalSize = 0;
+    uint16_t crc = 0;
+    int64_t mtime = 0;       // seconds since the epoch, UTC
+    bool hasMtime = false;
+    uint32_t unixMode = 0;   // full st_mode incl. type bits when hasUnixMode
+    bool hasUnixMode = false;
+
+    std::string methodString() const { return std::string(method, 5); }
+};
+
+enum class ScanStatus { Ok, NotArchive, Truncated, Damaged };
+
+struct ScanResult {
+    ScanStatus status = ScanStatus::Ok;
+    std::vector<Entry> entries;
+    // For Truncated/Damaged: the raw name of the entry where it went wrong
+    // (empty when the header itself could not be read).
+    std::string badEntryRawName;
+};
+
+// Scans the archive open on `fd` (of `fileSize` bytes). Entries whose data
+// runs past the end of the file end the scan with Truncated; the entries
+// before it are kept so that they can still be extracted.
+ScanResult scanArchive(int fd, uint64_t fileSize);
+
+enum class HeaderStatus { Ok, End, Invalid, Truncated };
+
+// Reads the header at `offset`; on Ok fills `out` (data offset and size
+// included, data not checked against the end of the file).
+HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &out);
+
+} // namespace unlha

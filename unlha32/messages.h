@@ -1,0 +1,43 @@
+#pragma once
+// Every text of the library that a user reads.
+
+namespace unlha::msg {
+
+// One line per item.
+inline constexpr const char *kExtracted = "展開: ";
+inline constexpr const char *kSkippedExists = "スキップ（既に存在）: ";
+inline constexpr const char *kSkippedUnsafePath = "スキップ（安全でないパス）: ";
+inline constexpr const char *kSkippedLinkOutside = "スキップ（展開先の外を指すリンク）: ";
+inline constexpr const char *kSkippedDevice = "スキップ（デバイスや FIFO は作りません）: ";
+inline constexpr const char *kSkippedTooLong = "スキップ（名前が長すぎます）: ";
+inline constexpr const char *kSkippedFolderExists = "スキップ（同じ名前のフォルダーがあります）: ";
+
+// The cause of a failure, the first line of the report. %1 is the entry.
+inline constexpr const char *kCauseCrc = "CRC エラー: %1 — データが壊れています";
+inline constexpr const char *kCauseSize = "%1 — データが壊れています（大きさが合いません）";
+inline constexpr const char *kCauseDamagedData = "%1 — データが壊れています";
+inline constexpr const char *kCauseTruncated = "%1 — 書庫が途中で切れています";
+inline constexpr const char *kCauseTruncatedHeader = "書庫が途中で切れています";
+inline constexpr const char *kCauseDamagedHeader = "書庫のヘッダーが壊れています（%1 の後）";
+inline constexpr const char *kCauseDamagedFirstHeader = "書庫のヘッダーが壊れています";
+inline constexpr const char *kCauseMethod = "%1 — 対応していない圧縮方式です（%2）";
+inline constexpr const char *kCauseWrite = "%1 — 書き込めません（%2）";
+inline constexpr const char *kCauseReadArchive = "書庫を読めません（%2）: %1";
+inline constexpr const char *kCauseNotArchive = "LHA 書庫ではありません: %1";
+inline constexpr const char *kCauseEmptyFile = "ファイルが空です: %1";
+inline constexpr const char *kCauseCancelled = "中止しました";
+inline constexpr const char *kCauseSkipped = "スキップしたファイルがあります（%1 件）";
+inline constexpr const char *kCauseCommand = "コマンドが正しくありません: %1";
+inline constexpr const char *kCauseNoArchive = "書庫が見つかりません: %1";
+inline constexpr const char *kCauseNoDestination = "展開先のフォルダーがありません: %1";
+
+// System errors, in place of the C library's texts, which follow the locale.
+inline constexpr const char *kErrNoSpace = "空き容量が足りません";
+inline constexpr const char *kErrAccess = "アクセスが拒否されました";
+inline constexpr const char *kErrReadOnly = "読み取り専用です";
+inline constexpr const char *kErrNameTooLong = "名前が長すぎます";
+inline constexpr const char *kErrQuota = "容量の制限を超えました";
+inline constexpr const char *kErrIo = "入出力エラー";
+inline constexpr const char *kErrOther = "エラー番号 %1";
+
+} // namespace unlha::msg

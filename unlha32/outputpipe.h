@@ -1,0 +1,51 @@
+#pragma once
+// Checksums and writes decoded data on a second thread, so that decoding
+// never waits for the CRC or the disk.
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace unlha {
+
+class OutputPipe {
+public:
+    OutputPipe();
+    ~OutputPipe();
+    OutputPipe(const OutputPipe &) = delete;
+    OutputPipe &operator=(const OutputPipe &) = delete;
+
+    // Starts one file written to `fd`.
+    void begin(int fd);
+    // Queues bytes (copied); false once a write has failed.
+    bool push(const uint8_t *data, std::size_t len);
+    // Waits until everything is written; the CRC of all bytes pushed, and
+    // errno of a failed write (0 if none).
+    void end(uint16_t &crc, int &writeError);
+    // Drops what is queued and waits until the writer is idle.
+    void abandon();
+
+private:
+    using Buffer = std::vector<uint8_t>;
+    void run();
+    static void process(int fd, const Buffer &buf, uint16_t &crc, int &err);
+    void submitCurrent(std::unique_lock<std::mutex> &lock);
+
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<Buffer> queue_;   // full buffers, in order
+    std::vector<Buffer> free_;   // empty buffers to fill
+    Buffer current_;             // being filled by the decoding thread
+    bool busy_ = false;          // the writer holds a buffer
+    bool quit_ = false;
+    bool drop_ = false;
+    int fd_ = -1;
+    uint16_t crc_ = 0;
+    int error_ = 0;
+    std::thread thread_;
+};
+
+} // namespace unlha

@@ -1,0 +1,78 @@
+#pragma once
+// The library's windows over the owner window: the progress window and the
+// question asked before an existing file is replaced.
+#include <QDialog>
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+
+#include "unlha32/observer.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace unlha {
+
+// "512 バイト", "1.2 KB", "34.5 MB", "2.0 GB" (units of 1024).
+QString formatBytes(uint64_t bytes);
+
+class ProgressWindow : public QDialog {
+    Q_OBJECT
+public:
+    ProgressWindow(QWidget *owner, const QString &archiveName);
+
+    void setCurrentFile(const QString &name);
+    // total 0 means not known yet: the bar then runs without an end.
+    void setBytes(uint64_t done, uint64_t total);
+    void setCount(std::size_t current, std::size_t total);
+    // After Cancel: the button is spent and the window says it is stopping.
+    void showStopping();
+    bool isStopping() const { return stopping_; }
+
+signals:
+    void cancelRequested();
+
+public slots:
+    // Esc and the close box end up here; the window stays until the work stops.
+    void reject() override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void elideInto(QLabel *label, const QString &text);
+    void refreshBytes();
+
+    QString archiveName_;
+    QString fileName_;
+    QLabel *archiveLabel_;
+    QLabel *fileLabel_;
+    QLabel *bytesLabel_;
+    QProgressBar *bar_;
+    QPushButton *cancelButton_;
+    uint64_t bytesDone_ = 0;
+    uint64_t bytesTotal_ = 0;
+    std::size_t countCurrent_ = 0;
+    std::size_t countTotal_ = 0;
+    bool stopping_ = false;
+};
+
+class OverwriteDialog : public QDialog {
+    Q_OBJECT
+public:
+    OverwriteDialog(QWidget *parent, const QString &path);
+
+signals:
+    void answered(unlha::OverwriteAnswer answer);
+
+public slots:
+    // Esc and the close box mean 中止, never a silent replace.
+    void reject() override;
+
+private:
+    void answer(OverwriteAnswer a);
+    bool done_ = false;
+};
+
+} // namespace unlha

@@ -1,0 +1,106 @@
+#include "unlha32/report.h"
+
+#include "unlha32/messages.h"
+#include "unlha32/unlha32.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace unlha {
+namespace {
+
+int severity(int result)
+{
+    switch (result) {
+    case UNLHA_ERR_CANCELLED: return 7;
+    case UNLHA_ERR_COMMAND: return 6;
+    case UNLHA_ERR_WRITE: return 5;
+    case UNLHA_ERR_NOT_ARCHIVE: return 4;
+    case UNLHA_ERR_DAMAGED: return 3;
+    case UNLHA_ERR_METHOD: return 2;
+    case UNLHA_ERR_SKIPPED: return 1;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+std::string format(const char *pattern, const std::string &a1, const std::string &a2)
+{
+    std::string s = pattern;
+    for (const auto &[key, value] : {std::pair<const char *, const std::string *>{"%1", &a1}, {"%2", &a2}}) {
+        const auto pos = s.find(key);
+        if (pos != std::string::npos)
+            s.replace(pos, 2, *value);
+    }
+    return s;
+}
+
+std::string systemErrorText(int err)
+{
+    switch (err) {
+    case ENOSPC: return msg::kErrNoSpace;
+    case EACCES:
+    case EPERM: return msg::kErrAccess;
+    case EROFS: return msg::kErrReadOnly;
+    case ENAMETOOLONG: return msg::kErrNameTooLong;
+    case EDQUOT: return msg::kErrQuota;
+    case EIO: return msg::kErrIo;
+    default: return format(msg::kErrOther, std::to_string(err));
+    }
+}
+
+void Report::item(const char *prefix, const std::string &name)
+{
+    lines_.push_back(std::string(prefix) + name);
+}
+
+void Report::skipped(const char *prefix, const std::string &name)
+{
+    item(prefix, name);
+    ++skippedCount_;
+    if (severity(UNLHA_ERR_SKIPPED) > severity(result_))
+        result_ = UNLHA_ERR_SKIPPED;
+}
+
+void Report::fail(int result, const std::string &cause)
+{
+    if (severity(result) > severity(result_) || (result == result_ && cause_.empty())) {
+        result_ = result;
+        cause_ = cause;
+    }
+}
+
+int Report::result() const
+{
+    return result_;
+}
+
+std::string Report::text() const
+{
+    std::string s;
+    if (result_ != 0) {
+        s = cause_.empty() ? format(msg::kCauseSkipped, std::to_string(skippedCount_)) : cause_;
+        s += '\n';
+    }
+    for (const auto &l : lines_) {
+        s += l;
+        s += '\n';
+    }
+    return s;
+}
+
+void Report::write(char *output, uint32_t size) const
+{
+    if (!output || size == 0)
+        return;
+    const std::string s = text();
+    size_t n = s.size() < size - 1 ? s.size() : size - 1;
+    // Do not leave half a UTF-8 character at the end.
+    while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
+        --n;
+    std::memcpy(output, s.data(), n);
+    output[n] = '\0';
+}
+
+} // namespace unlha

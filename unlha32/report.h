@@ -1,0 +1,35 @@
+#pragma once
+// What one run did, for the caller's output buffer: the cause of a failure
+// first (the program shows it as the reason), then one line per item.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace unlha {
+
+class Report {
+public:
+    void item(const char *prefix, const std::string &name);
+    // Records a failure. The most serious result wins; its first cause is
+    // the one reported.
+    void fail(int result, const std::string &cause);
+    void skipped(const char *prefix, const std::string &name);
+
+    int result() const;
+    std::string text() const;
+    // NUL-terminated, cut to fit on a character boundary; nothing when size is 0.
+    void write(char *output, uint32_t size) const;
+
+private:
+    std::vector<std::string> lines_;
+    int result_ = 0;
+    std::string cause_;
+    int skippedCount_ = 0;
+};
+
+// "%1" and "%2" in `pattern` replaced.
+std::string format(const char *pattern, const std::string &a1, const std::string &a2 = {});
+// A system error in Japanese, independent of the locale.
+std::string systemErrorText(int err);
+
+} // namespace unlha
