@@ -47,14 +47,12 @@ QString extractCommand(const QString &archive, const QString &folder)
 QString failureText(int code, const QString &report)
 {
     using namespace texts::extraction;
-    // The library puts the cause of a failure on the report's first line and
-    // lists the items after it; the items would only bury the cause here.
+    // The library lists the items first and puts the cause of a failure on
+    // the report's last line; the items would only bury the cause here.
     QString cause;
-    for (const QString &line : report.split(QRegularExpression(QStringLiteral("[\r\n]")))) {
-        cause = line.trimmed();
-        if (!cause.isEmpty())
-            break;
-    }
+    const QStringList lines = report.split(QRegularExpression(QStringLiteral("[\r\n]")));
+    for (auto it = lines.crbegin(); it != lines.crend() && cause.isEmpty(); ++it)
+        cause = it->trimmed();
     if (cause.isEmpty())
         cause = causeForCode(code);
     const QString first = code == UNLHA_ERR_CANCELLED ? kCancelled : kFailed;

@@ -12,7 +12,10 @@ inline constexpr const char *kSkippedDevice = "スキップ（デバイスや FI
 inline constexpr const char *kSkippedTooLong = "スキップ（名前が長すぎます）: ";
 inline constexpr const char *kSkippedFolderExists = "スキップ（同じ名前のフォルダーがあります）: ";
 
-// The cause of a failure, the first line of the report. %1 is the entry.
+// Stands for the item lines left out of a report that did not fit.
+inline constexpr const char *kItemsOmitted = "（以下省略）";
+
+// The cause of a failure, the last line of the report. %1 is the entry.
 inline constexpr const char *kCauseCrc = "CRC エラー: %1 — データが壊れています";
 inline constexpr const char *kCauseSize = "%1 — データが壊れています（大きさが合いません）";
 inline constexpr const char *kCauseDamagedData = "%1 — データが壊れています";

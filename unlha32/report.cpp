@@ -76,29 +76,60 @@ int Report::result() const
     return result_;
 }
 
+std::string Report::causeLine() const
+{
+    if (result_ == 0)
+        return {};
+    return cause_.empty() ? format(msg::kCauseSkipped, std::to_string(skippedCount_)) : cause_;
+}
+
 std::string Report::text() const
 {
     std::string s;
-    if (result_ != 0) {
-        s = cause_.empty() ? format(msg::kCauseSkipped, std::to_string(skippedCount_)) : cause_;
-        s += '\n';
-    }
     for (const auto &l : lines_) {
         s += l;
+        s += '\n';
+    }
+    if (result_ != 0) {
+        s += causeLine();
         s += '\n';
     }
     return s;
 }
 
+namespace {
+
+// Bytes of `s` that fit in `room`, not leaving half a UTF-8 character.
+size_t fitting(const std::string &s, size_t room)
+{
+    size_t n = s.size() < room ? s.size() : room;
+    while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
+        --n;
+    return n;
+}
+
+} // namespace
+
 void Report::write(char *output, uint32_t size) const
 {
     if (!output || size == 0)
         return;
-    const std::string s = text();
-    size_t n = s.size() < size - 1 ? s.size() : size - 1;
-    // Do not leave half a UTF-8 character at the end.
-    while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
-        --n;
+    std::string s = text();
+    const size_t room = size - 1;
+    if (s.size() > room && result_ != 0) {
+        // Keep the cause whole: the item lines that fit, a mark that some
+        // were left out, then the cause.
+        const std::string tail = std::string(msg::kItemsOmitted) + "\n" + causeLine() + "\n";
+        std::string head;
+        for (const auto &l : lines_) {
+            if (head.size() + l.size() + 1 + tail.size() > room)
+                break;
+            head += l;
+            head += '\n';
+        }
+        s = tail.size() <= room ? head + tail : causeLine();
+    }
+    const size_t n = fitting(s, room);
     std::memcpy(output, s.data(), n);
     output[n] = '\0';
 }

@@ -1,6 +1,6 @@
 #pragma once
-// What one run did, for the caller's output buffer: the cause of a failure
-// first (the program shows it as the reason), then one line per item.
+// What one run did, for the caller's output buffer: one line per item, then
+// the cause of a failure as the last line (the program shows it as the reason).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,7 +17,10 @@ public:
 
     int result() const;
     std::string text() const;
-    // NUL-terminated, cut to fit on a character boundary; nothing when size is 0.
+    // The cause of the failure, empty when the result is 0.
+    std::string causeLine() const;
+    // NUL-terminated; when it does not fit, item lines give way first so that
+    // the cause is kept; cut on a character boundary; nothing when size is 0.
     void write(char *output, uint32_t size) const;
 
 private:

@@ -35,9 +35,10 @@ UNLHA32_API uint16_t UnlhaGetVersion(void);
  * enclosed in double quotation marks. ownerWindow is the native window id of
  * the caller's window (0 for none): with one, a progress window and overwrite
  * questions appear over it. When outputSize > 0 a Japanese report is written
- * into output, NUL-terminated and cut to fit: when the result is not
- * UNLHA_OK its first line is the cause (naming the entry), then one line per
- * extracted or skipped item. Returns when the work is done. */
+ * into output, NUL-terminated: one line per extracted or skipped item, then,
+ * when the result is not UNLHA_OK, the cause (naming the entry) as the last
+ * line. A report that does not fit loses item lines, never the cause.
+ * Returns when the work is done. */
 UNLHA32_API int Unlha(uintptr_t ownerWindow, const char *command,
                       char *output, uint32_t outputSize);
 

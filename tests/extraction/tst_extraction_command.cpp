@@ -67,14 +67,14 @@ private slots:
 
     void failureMessage()
     {
-        // The cause is the report's first line that says anything; the item
-        // lines after it are left out.
+        // The cause is the report's last line that says anything; the item
+        // lines before it are left out.
         const QString report = QStringLiteral(
-            "\r\n  CRC エラー: sub/d.txt — データが壊れています \r\n展開: a.txt\n展開: sub/b.txt\n");
+            "展開: a.txt\n展開: sub/b.txt\r\n  CRC エラー: sub/d.txt — データが壊れています \r\n\n");
         QCOMPARE(failureText(UNLHA_ERR_DAMAGED, report),
                  kFailed + "\rCRC エラー: sub/d.txt — データが壊れています");
 
-        QCOMPARE(failureText(UNLHA_ERR_CANCELLED, QStringLiteral("中止しました\n展開: a.txt")),
+        QCOMPARE(failureText(UNLHA_ERR_CANCELLED, QStringLiteral("展開: a.txt\n中止しました")),
                  kCancelled + "\r中止しました");
 
         // A silent library still gets a cause, chosen by its result.

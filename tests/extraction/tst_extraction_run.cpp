@@ -98,9 +98,9 @@ private slots:
         QTest::addColumn<QByteArray>("report");
         QTest::addColumn<QString>("firstLine");
         QTest::addColumn<QString>("cause");
-        QTest::newRow("damaged") << UNLHA_ERR_DAMAGED << QByteArray("CRC エラー: b.txt\n展開: a.txt\n")
+        QTest::newRow("damaged") << UNLHA_ERR_DAMAGED << QByteArray("展開: a.txt\nCRC エラー: b.txt\n")
                                  << kFailed << "CRC エラー: b.txt";
-        QTest::newRow("cancelled") << UNLHA_ERR_CANCELLED << QByteArray("中止しました\n展開: a.txt")
+        QTest::newRow("cancelled") << UNLHA_ERR_CANCELLED << QByteArray("展開: a.txt\n中止しました")
                                    << kCancelled << "中止しました";
     }
     void failureLeavesMainWindowUsable()

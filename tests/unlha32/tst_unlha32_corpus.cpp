@@ -89,7 +89,7 @@ private slots:
             char report[4096];
             const QByteArray cmd = "e \"" + QFile::encodeName(arc) + "\" \"" + QFile::encodeName(dest.path()) + "/\"";
             const int result = unlha::runCommand(0, cmd.constData(), report, sizeof report);
-            const QString firstLine = QString::fromUtf8(report).section('\n', 0, 0);
+            const QString causeLine = QString::fromUtf8(report).section('\n', -2, -2);
             QStringList problems;
             bool differs = false;
 
@@ -150,7 +150,7 @@ private slots:
                 for (auto extra = onDisk.cbegin(); extra != onDisk.cend(); ++extra)
                     qInfo("%s: also extracted %s", qPrintable(it.key()), qPrintable(extra.key()));
                 if (result != UNLHA_OK && !(differs && onlyDeliberate))
-                    problems << QString("result 0x%1: %2").arg(result, 0, 16).arg(firstLine);
+                    problems << QString("result 0x%1: %2").arg(result, 0, 16).arg(causeLine);
             }
 
             // No behaviour may depend on the backend: where libarchive is

@@ -109,6 +109,8 @@ struct Run {
         return r;
     }
     QString firstLine() const { return report.section('\n', 0, 0); }
+    // The cause of a failure is the report's last line.
+    QString causeLine() const { return report.section('\n', -2, -2); }
 };
 
 } // namespace
@@ -201,7 +203,7 @@ private slots:
         QCOMPARE(QDir(run.tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 3);
         QVERIFY(QDir(run.tmp.path() + "/outside").isEmpty());
 
-        QCOMPARE(run.firstLine(), QString::fromUtf8("スキップしたファイルがあります（7 件）"));
+        QCOMPARE(run.causeLine(), QString::fromUtf8("スキップしたファイルがあります（7 件）"));
         for (const char *line : {"スキップ（展開先の外を指すリンク）: up", "スキップ（展開先の外を指すリンク）: absolute",
                                  "スキップ（展開先の外を指すリンク）: deep", "スキップ（展開先の外を指すリンク）: sneaky",
                                  "スキップ（デバイスや FIFO は作りません）: dev",
@@ -247,7 +249,7 @@ private slots:
         {
             Run run;
             QCOMPARE(run(testlzh::archive({a, bad, c}, 1)), UNLHA_ERR_DAMAGED);
-            QCOMPARE(run.firstLine(), QString::fromUtf8("CRC エラー: b.txt — データが壊れています"));
+            QCOMPARE(run.causeLine(), QString::fromUtf8("CRC エラー: b.txt — データが壊れています"));
             QCOMPARE(QDir(run.out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                      (QStringList{"a.txt", "c.txt"}));
         }
@@ -256,22 +258,22 @@ private slots:
             Run run;
             const QByteArray full = testlzh::archive({a, Item{"big.bin", {}, QByteArray(300000, 'z')}}, 2);
             QCOMPARE(run(full.left(full.size() - 1000)), UNLHA_ERR_DAMAGED);
-            QCOMPARE(run.firstLine(), QString::fromUtf8("big.bin — 書庫が途中で切れています"));
+            QCOMPARE(run.causeLine(), QString::fromUtf8("big.bin — 書庫が途中で切れています"));
             QCOMPARE(QDir(run.out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                      QStringList{"a.txt"});
             // Cut inside the first header.
             QCOMPARE(run(full.left(10)), UNLHA_ERR_DAMAGED);
             // Garbage where the second header should be.
             QCOMPARE(run(testlzh::archive({c}, 0, false) + "garbage in the archive"), UNLHA_ERR_DAMAGED);
-            QVERIFY2(run.firstLine().contains("c.txt"), qPrintable(run.report));
+            QVERIFY2(run.causeLine().contains("c.txt"), qPrintable(run.report));
             QVERIFY(leftovers(run.tmp.path()).isEmpty());
         }
         {
             Run run;
             QCOMPARE(run(QByteArray()), UNLHA_ERR_NOT_ARCHIVE);
-            QCOMPARE(run.firstLine(), QString::fromUtf8("ファイルが空です: test.lzh"));
+            QCOMPARE(run.causeLine(), QString::fromUtf8("ファイルが空です: test.lzh"));
             QCOMPARE(run("This is a text file, not an archive.\n"), UNLHA_ERR_NOT_ARCHIVE);
-            QCOMPARE(run.firstLine(), QString::fromUtf8("LHA 書庫ではありません: test.lzh"));
+            QCOMPARE(run.causeLine(), QString::fromUtf8("LHA 書庫ではありません: test.lzh"));
             QCOMPARE(run(QByteArray(1, '\0')), UNLHA_ERR_NOT_ARCHIVE);
         }
         {
@@ -279,7 +281,7 @@ private slots:
             Run run;
             Item odd{"odd.bin", {}, "???", "-lh9-"};
             QCOMPARE(run(testlzh::archive({odd, a}, 2)), UNLHA_ERR_METHOD);
-            QCOMPARE(run.firstLine(), QString::fromUtf8("odd.bin — 対応していない圧縮方式です（-lh9-）"));
+            QCOMPARE(run.causeLine(), QString::fromUtf8("odd.bin — 対応していない圧縮方式です（-lh9-）"));
             QCOMPARE(QDir(run.out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                      QStringList{"a.txt"});
         }
@@ -351,7 +353,7 @@ private slots:
         // Cancel once part of the big file is written.
         obs.cancelWhen = [](const Scripted &o) { return o.lastProgress > 100000; };
         QCOMPARE(run.with(obs, arc), UNLHA_ERR_CANCELLED);
-        QCOMPARE(run.firstLine(), QString::fromUtf8("中止しました"));
+        QCOMPARE(run.causeLine(), QString::fromUtf8("中止しました"));
         QCOMPARE(obs.total, uint64_t(big.size() + 4));
         QCOMPARE(obs.entries, (QStringList{"first.txt", "big.bin"}));
         QVERIFY(obs.lastProgress < uint64_t(big.size()));
@@ -372,20 +374,36 @@ private slots:
         const QByteArray arc = testlzh::archive(items, 2);
         QCOMPARE(run(arc, 8192), UNLHA_ERR_DAMAGED);
         const QString whole = run.report;
-        QVERIFY(whole.startsWith(QString::fromUtf8("CRC エラー: 壊れた.txt")));
+        const QString cause = QString::fromUtf8("CRC エラー: 壊れた.txt — データが壊れています");
+        QVERIFY(whole.endsWith(cause + '\n'));
         QCOMPARE(whole.count('\n'), 51);
-        // Small buffers: cut on a character boundary, cause kept first.
-        for (uint32_t size : {1u, 2u, 17u, 40u}) {
+        const auto cut = [&](uint32_t size) {
             std::string buf(size, '\x7F');
-            QCOMPARE(unlha::runCommand(0, ("e \"" + run.arc + "\" \"" + run.out + "/\"").toUtf8().constData(),
-                                       buf.data(), size),
-                     UNLHA_ERR_DAMAGED);
+            const int r = unlha::runCommand(0, ("e \"" + run.arc + "\" \"" + run.out + "/\"").toUtf8().constData(),
+                                            buf.data(), size);
             const auto nul = buf.find('\0');
-            QVERIFY(nul != std::string::npos);
-            const QByteArray got(buf.data(), int(nul));
-            QVERIFY(got.size() >= int(size) - 4);
+            return std::make_pair(r, nul == std::string::npos ? QByteArray("no NUL") : QByteArray(buf.data(), int(nul)));
+        };
+        // A buffer too small for the cause: as much of the cause as fits,
+        // cut on a character boundary.
+        for (uint32_t size : {1u, 2u, 17u, 40u}) {
+            const auto [r, got] = cut(size);
+            QCOMPARE(r, UNLHA_ERR_DAMAGED);
+            QVERIFY(got.size() >= int(size) - 4 && got.size() < int(size));
             QCOMPARE(QString::fromUtf8(got).toUtf8(), got); // no broken character
-            QVERIFY(whole.toUtf8().startsWith(got));
+            QVERIFY(cause.toUtf8().startsWith(got));
+        }
+        // Room for some items: the items that fit, a mark, and the whole cause.
+        {
+            const auto [r, got] = cut(300);
+            QCOMPARE(r, UNLHA_ERR_DAMAGED);
+            QVERIFY(got.size() < 300);
+            const QStringList lines = QString::fromUtf8(got).split('\n', Qt::SkipEmptyParts);
+            QVERIFY2(lines.size() >= 4, got.constData());
+            QCOMPARE(lines.last(), cause);
+            QCOMPARE(lines[lines.size() - 2], QString::fromUtf8("（以下省略）"));
+            for (int i = 0; i < lines.size() - 2; ++i)
+                QVERIFY(whole.startsWith(lines.mid(0, i + 1).join('\n')));
         }
         // No buffer: nothing written.
         char untouched = 'u';
