@@ -19,20 +19,9 @@ using namespace texts::destination;
 namespace {
 QLabel *makeText(QWidget *parent, const QString &text, double pt)
 {
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QLabel *label = ::makeText(parent, text);
     label->setFont(msPGothic(pt));
     return label;
-}
-
-QPushButton *makeButton(QWidget *parent, const QString &text)
-{
-    auto *button = new QPushButton(text, parent);
-    // Enter and Esc press no button anywhere in the program.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
 }
 } // namespace
 

@@ -26,25 +26,6 @@
 // drop reached the handler without depending on what the extraction does.
 Q_LOGGING_CATEGORY(lcDrop, "hoguren.drop", QtWarningMsg)
 
-namespace {
-QLabel *makeText(QWidget *parent, const QString &text)
-{
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return label;
-}
-
-QPushButton *makeButton(QWidget *parent, const QString &text)
-{
-    auto *button = new QPushButton(text, parent);
-    // Enter and Esc press no button anywhere in the program.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-} // namespace
-
 Form2::Form2(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form2"));

@@ -3,6 +3,7 @@
 #include "ui/windows/geometry.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QPixmap>
 #include <QWidget>
 
@@ -43,4 +44,21 @@ QLabel *makePicture(QWidget *parent, const char *icon, bool stretch)
     label->setScaledContents(stretch);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
+}
+
+QLabel *makeText(QWidget *parent, const QString &text)
+{
+    auto *label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+QPushButton *makeButton(QWidget *parent, const QString &text)
+{
+    auto *button = new QPushButton(text, parent);
+    // Enter and Esc press no button anywhere in the program.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
 }

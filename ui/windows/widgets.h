@@ -6,6 +6,7 @@
 #include <QString>
 
 class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace icons {
@@ -33,3 +34,8 @@ void placeTw(QWidget *w, int left, int top, int width, int height);
 // A picture control. `stretch` scales the icon to the box; otherwise the icon
 // keeps its natural size in the box's top-left corner.
 QLabel *makePicture(QWidget *parent, const char *icon, bool stretch);
+
+// A plain-text label, its text at the top left of its box.
+QLabel *makeText(QWidget *parent, const QString &text);
+// A push button that Enter and Esc never press.
+QPushButton *makeButton(QWidget *parent, const QString &text);
