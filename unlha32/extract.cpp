@@ -6,6 +6,7 @@
 #include "unlha32/messages.h"
 #include "unlha32/names.h"
 #include "unlha32/outputpipe.h"
+#include "unlha32/parallel.h"
 #include "unlha32/ownerui.h"
 #include "unlha32/unlha32.h"
 #include "unlha32/writer.h"
@@ -15,12 +16,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <unordered_set>
 
 namespace unlha {
 namespace {
 
 constexpr uint64_t kProgressStep = 64 * 1024;
+// How often the extraction's thread looks at cancel and progress while the
+// workers decode.
+constexpr std::chrono::milliseconds kPollInterval{20};
 
 struct PendingLink {
     std::vector<std::string> path;
@@ -34,43 +43,118 @@ struct PendingFolder {
     const Entry *entry;
 };
 
+// Report lines of one entry, kept until the entries before it are done so
+// that the report reads in archive order however the work was shared out.
+class EntryLog {
+public:
+    void item(const char *prefix, const std::string &name) { ops_.push_back({Kind::Item, prefix, 0, name}); }
+    void skipped(const char *prefix, const std::string &name) { ops_.push_back({Kind::Skipped, prefix, 0, name}); }
+    void fail(int result, const std::string &cause) { ops_.push_back({Kind::Fail, nullptr, result, cause}); }
+    void replay(Report &report) const
+    {
+        for (const auto &op : ops_) {
+            switch (op.kind) {
+            case Kind::Item: report.item(op.prefix, op.text); break;
+            case Kind::Skipped: report.skipped(op.prefix, op.text); break;
+            case Kind::Fail: report.fail(op.result, op.text); break;
+            }
+        }
+    }
+
+private:
+    enum class Kind { Item, Skipped, Fail };
+    struct Op {
+        Kind kind;
+        const char *prefix;
+        int result;
+        std::string text;
+    };
+    std::vector<Op> ops_;
+};
+
+// A file whose data is being decoded into a temporary file.
+struct FileWork {
+    DecodeJob job;
+    std::vector<std::string> path;
+    std::string display;
+    std::string tmp;
+    std::string key; // the path as one string, to spot later entries that depend on it
+    bool replace = false;
+};
+
+enum class Next { Go, Stop };
+
+// One entry between the moment it is taken up and the moment its outcome is
+// reported.
+struct Pending {
+    EntryLog log;
+    Next next = Next::Go;
+    std::unique_ptr<FileWork> file;
+};
+
+std::string pathKey(const std::vector<std::string> &path, std::size_t count)
+{
+    std::string k;
+    for (std::size_t i = 0; i < count; ++i) {
+        k += path[i];
+        k += '/';
+    }
+    return k;
+}
+
 class Extraction {
 public:
-    Extraction(int fd, const std::string &destination, Observer &obs, Report &report)
-        : fd_(fd), destination_(destination), obs_(obs), report_(report)
+    Extraction(int fd, const std::string &destination, Observer &obs, Report &report, int workers)
+        : fd_(fd), destination_(destination), obs_(obs), report_(report), workers_(workers)
     {
     }
 
     int run(uint64_t fileSize, const std::string &archiveName);
 
 private:
-    enum class Next { Go, Stop };
     enum class Decision { Replace, Skip, Cancel };
 
     Decision decideOverwrite(const std::string &display);
-    Next extractFile(const Entry &e, const DecodedPath &path, const std::string &display);
-    Next writeFailure(const std::string &display, WriteError err, int sysError);
-    void cancel() { report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled); }
-    void advance(uint64_t bytes)
+    void prepare(const Entry &e, const DecodedPath &path, std::string display, Pending &p);
+    void prepareFile(const Entry &e, const DecodedPath &path, const std::string &display, Pending &p);
+    void completeFile(Pending &p);
+    Next finish(Pending &p);
+    void abandon(Pending &p);
+    Next writeFailure(EntryLog &log, const std::string &display, WriteError err, int sysError);
+    void decodeHere(FileWork &f);
+    bool extractSequential(const std::vector<Entry> &entries);
+    bool extractParallel(const std::vector<Entry> &entries, int workers);
+    bool useParallel(const std::vector<Entry> &entries) const;
+    std::string displayOf(const Entry &e, const DecodedPath &path);
+    void reportProgress(bool always = false)
     {
-        done_ += bytes;
-        if (done_ - reported_ >= kProgressStep) {
-            reported_ = done_;
-            obs_.progress(done_);
+        const uint64_t d = done_.load(std::memory_order_relaxed);
+        if (always || d >= reported_ + kProgressStep) {
+            reported_ = d;
+            obs_.progress(d);
         }
+    }
+    void skipBytes(const Entry &e)
+    {
+        if (e.kind == EntryKind::File)
+            done_.fetch_add(e.originalSize, std::memory_order_relaxed);
     }
 
     int fd_;
     std::string destination_;
     Observer &obs_;
     Report &report_;
+    int workers_;
+    Backend backend_ = Backend::Libarchive;
     SafeWriter writer_;
     NameDecoder names_;
     std::unique_ptr<EntryDecoder> decoder_;
-    OutputPipe pipe_;
+    std::unique_ptr<OutputPipe> pipe_;
+    std::vector<PendingLink> links_;
+    std::vector<PendingFolder> folders_;
     bool replaceAll_ = false;
     bool skipAll_ = false;
-    uint64_t done_ = 0;
+    std::atomic<uint64_t> done_{0};
     uint64_t reported_ = 0;
 };
 
@@ -90,152 +174,394 @@ Extraction::Decision Extraction::decideOverwrite(const std::string &display)
     return Decision::Cancel;
 }
 
-Extraction::Next Extraction::writeFailure(const std::string &display, WriteError err, int sysError)
+Next Extraction::writeFailure(EntryLog &log, const std::string &display, WriteError err, int sysError)
 {
     switch (err) {
     case WriteError::Unsafe:
-        report_.skipped(msg::kSkippedUnsafePath, display);
+        log.skipped(msg::kSkippedUnsafePath, display);
         return Next::Go;
     case WriteError::DirExists:
-        report_.skipped(msg::kSkippedFolderExists, display);
+        log.skipped(msg::kSkippedFolderExists, display);
         return Next::Go;
     case WriteError::Exists:
-        report_.skipped(msg::kSkippedExists, display);
+        log.skipped(msg::kSkippedExists, display);
         return Next::Go;
     case WriteError::LinkOutside:
-        report_.skipped(msg::kSkippedLinkOutside, display);
+        log.skipped(msg::kSkippedLinkOutside, display);
         return Next::Go;
     case WriteError::Io:
     case WriteError::None:
         break;
     }
-    report_.fail(UNLHA_ERR_WRITE, format(msg::kCauseWrite, display, systemErrorText(sysError)));
+    log.fail(UNLHA_ERR_WRITE, format(msg::kCauseWrite, display, systemErrorText(sysError)));
     // A full disk or a read-only folder fails every following entry too.
     return Next::Stop;
 }
 
-Extraction::Next Extraction::extractFile(const Entry &e, const DecodedPath &path, const std::string &display)
+std::string Extraction::displayOf(const Entry &e, const DecodedPath &path)
 {
-    const uint64_t startDone = done_;
-    auto skipBytes = [&] { advance(startDone + e.originalSize - done_); };
+    std::string display = path.display();
+    if (display.empty())
+        display = names_.decodeText(e.rawDir + e.rawName);
+    return display;
+}
 
+// Everything up to the decoding: the folder, the overwrite question and the
+// temporary file. Runs on the extraction's thread, in archive order.
+void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std::string &display, Pending &p)
+{
     if (e.hasUnixMode) {
         const auto type = e.unixMode & S_IFMT;
         if (type == S_IFCHR || type == S_IFBLK || type == S_IFIFO || type == S_IFSOCK) {
-            report_.skipped(msg::kSkippedDevice, display);
-            skipBytes();
-            return Next::Go;
+            p.log.skipped(msg::kSkippedDevice, display);
+            skipBytes(e);
+            return;
         }
     }
     if (!methodSupported(e)) {
-        report_.fail(UNLHA_ERR_METHOD, format(msg::kCauseMethod, display, e.methodString()));
-        skipBytes();
-        return Next::Go;
+        p.log.fail(UNLHA_ERR_METHOD, format(msg::kCauseMethod, display, e.methodString()));
+        skipBytes(e);
+        return;
     }
     WriteError err = WriteError::None;
     int sysError = 0;
     const int dirFd = writer_.parentFolder(path.components, err, sysError);
     if (dirFd < 0) {
-        skipBytes();
-        return writeFailure(display, err, sysError);
+        skipBytes(e);
+        p.next = writeFailure(p.log, display, err, sysError);
+        return;
     }
-    const std::string &name = path.components.back();
     bool replace = false;
-    switch (writer_.existing(dirFd, name)) {
+    switch (writer_.existing(dirFd, path.components.back())) {
     case 1:
-        report_.skipped(msg::kSkippedFolderExists, display);
-        skipBytes();
-        return Next::Go;
+        p.log.skipped(msg::kSkippedFolderExists, display);
+        skipBytes(e);
+        return;
     case 2:
         switch (decideOverwrite(display)) {
         case Decision::Replace: replace = true; break;
         case Decision::Skip:
-            report_.skipped(msg::kSkippedExists, display);
-            skipBytes();
-            return Next::Go;
+            p.log.skipped(msg::kSkippedExists, display);
+            skipBytes(e);
+            return;
         case Decision::Cancel:
-            cancel();
-            return Next::Stop;
+            p.log.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
+            p.next = Next::Stop;
+            return;
         }
         break;
     default:
         break;
     }
-
-    std::string tmp;
-    const int out = writer_.createTemp(dirFd, tmp, sysError);
+    auto f = std::make_unique<FileWork>();
+    const int out = writer_.createTemp(dirFd, f->tmp, sysError);
     if (out < 0) {
-        skipBytes();
-        return writeFailure(display, WriteError::Io, sysError);
+        skipBytes(e);
+        p.next = writeFailure(p.log, display, WriteError::Io, sysError);
+        return;
     }
-    uint64_t written = 0;
-    bool cancelled = false;
-    pipe_.begin(out);
+    f->job.entry = &e;
+    f->job.out = out;
+    f->path = path.components;
+    f->display = display;
+    f->key = pathKey(path.components, path.components.size());
+    f->replace = replace;
+    p.file = std::move(f);
+}
+
+void Extraction::prepare(const Entry &e, const DecodedPath &path, std::string display, Pending &p)
+{
+    obs_.entry(display);
+    if (path.components.empty() && e.kind == EntryKind::Directory)
+        return; // the destination itself
+    if (path.components.empty()) {
+        p.log.skipped(msg::kSkippedUnsafePath, display);
+        skipBytes(e);
+        return;
+    }
+    if (path.tooLong) {
+        p.log.skipped(msg::kSkippedTooLong, display);
+        skipBytes(e);
+        return;
+    }
+    if (e.kind == EntryKind::Directory) {
+        bool created = false;
+        WriteError err = WriteError::None;
+        int sysError = 0;
+        if (!writer_.makeFolder(path.components, created, err, sysError)) {
+            p.next = writeFailure(p.log, display, err == WriteError::Unsafe ? err : WriteError::Io, sysError);
+            return;
+        }
+        if (created) {
+            folders_.push_back({path.components, &e});
+            p.log.item(msg::kExtracted, display + '/');
+        }
+        return;
+    }
+    if (e.kind == EntryKind::Symlink) {
+        // Links last, so that no file of this archive is written through one.
+        links_.push_back({path.components, display, names_.decodeText(e.linkTarget), false});
+        return;
+    }
+    prepareFile(e, path, display, p);
+}
+
+// Decoding on the extraction's own thread, with the writes on the pipe's.
+void Extraction::decodeHere(FileWork &f)
+{
+    const Entry &e = *f.job.entry;
+    DecodeResult &r = f.job.result;
+    const uint64_t startDone = done_.load(std::memory_order_relaxed);
+    pipe_->begin(f.job.out);
     const Sink sink = [&](const uint8_t *data, size_t len) {
         if (obs_.cancelled()) {
-            cancelled = true;
+            r.cancelled = true;
             return false;
         }
         // More output than the header promised is damage, and must not fill the disk.
-        if (len > e.originalSize - written) {
-            written = e.originalSize + 1;
+        if (len > e.originalSize - r.written) {
+            r.written = e.originalSize + 1;
             return false;
         }
         // False once a write failed; end() below gives the reason.
-        if (!pipe_.push(data, len))
+        if (!pipe_->push(data, len))
             return false;
-        written += len;
-        advance(written + startDone - done_);
+        r.written += len;
+        done_.store(startDone + r.written, std::memory_order_relaxed);
+        reportProgress();
         return true;
     };
     const Restart restart = [&] {
-        pipe_.abandon();
-        if (::ftruncate(out, 0) != 0 || ::lseek(out, 0, SEEK_SET) != 0)
+        pipe_->abandon();
+        if (::ftruncate(f.job.out, 0) != 0 || ::lseek(f.job.out, 0, SEEK_SET) != 0)
             return false;
-        pipe_.begin(out);
-        written = 0;
-        done_ = startDone;
-        reported_ = std::min(reported_, done_);
+        pipe_->begin(f.job.out);
+        r.written = 0;
+        done_.store(startDone, std::memory_order_relaxed);
+        reported_ = std::min(reported_, startDone);
         return true;
     };
-    const DecodeStatus st = decoder_->decode(e, sink, restart);
-    uint16_t crc = 0;
-    int writeErrno = 0;
-    if (cancelled)
-        pipe_.abandon();
+    r.status = decoder_->decode(e, sink, restart);
+    if (r.cancelled)
+        pipe_->abandon();
     else
-        pipe_.end(crc, writeErrno);
-    if (cancelled || writeErrno != 0) {
-        writer_.discard(dirFd, out, tmp);
-        if (cancelled) {
-            cancel();
-            return Next::Stop;
+        pipe_->end(r.crc, r.writeError);
+    // Damaged or not, a finished entry counts with all its bytes.
+    if (!r.cancelled)
+        done_.store(startDone + e.originalSize, std::memory_order_relaxed);
+}
+
+// The outcome of a decoded file: checked, then given its name or removed.
+void Extraction::completeFile(Pending &p)
+{
+    FileWork &f = *p.file;
+    const Entry &e = *f.job.entry;
+    const DecodeResult &r = f.job.result;
+    WriteError err = WriteError::None;
+    int sysError = 0;
+    // The folder again from the writer: its descriptor may have been closed
+    // while the data was decoded.
+    const int dirFd = writer_.parentFolder(f.path, err, sysError);
+    const int out = f.job.out;
+    f.job.out = -1;
+    if (dirFd < 0) {
+        ::close(out);
+        p.next = writeFailure(p.log, f.display, err == WriteError::None ? WriteError::Io : err, sysError);
+        return;
+    }
+    if (r.cancelled || r.writeError != 0) {
+        writer_.discard(dirFd, out, f.tmp);
+        if (r.cancelled) {
+            p.log.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
+            p.next = Next::Stop;
+        } else {
+            p.next = writeFailure(p.log, f.display, WriteError::Io, r.writeError);
         }
-        return writeFailure(display, WriteError::Io, writeErrno);
+        return;
     }
     const char *cause = nullptr;
-    if (st == DecodeStatus::Method)
-        report_.fail(UNLHA_ERR_METHOD, format(msg::kCauseMethod, display, e.methodString()));
-    else if (st == DecodeStatus::ReadError)
+    if (r.status == DecodeStatus::Method)
+        p.log.fail(UNLHA_ERR_METHOD, format(msg::kCauseMethod, f.display, e.methodString()));
+    else if (r.status == DecodeStatus::ReadError)
         cause = msg::kCauseDamagedData;
-    else if (written != e.originalSize)
+    else if (r.written != e.originalSize)
         cause = msg::kCauseSize;
-    else if (crc != e.crc)
+    else if (r.crc != e.crc)
         cause = msg::kCauseCrc;
-    else if (st != DecodeStatus::Ok)
+    else if (r.status != DecodeStatus::Ok)
         cause = msg::kCauseDamagedData;
-    if (cause || st == DecodeStatus::Method) {
-        writer_.discard(dirFd, out, tmp);
+    if (cause || r.status == DecodeStatus::Method) {
+        writer_.discard(dirFd, out, f.tmp);
         if (cause)
-            report_.fail(UNLHA_ERR_DAMAGED, format(cause, display));
-        skipBytes();
-        return Next::Go;
+            p.log.fail(UNLHA_ERR_DAMAGED, format(cause, f.display));
+        return;
     }
-    err = writer_.commit(dirFd, out, tmp, name, e.unixMode, e.hasUnixMode, e.mtime, e.hasMtime, replace, sysError);
-    if (err != WriteError::None)
-        return writeFailure(display, err, sysError);
-    report_.item(msg::kExtracted, display);
-    return Next::Go;
+    err = writer_.commit(dirFd, out, f.tmp, f.path.back(), e.unixMode, e.hasUnixMode, e.mtime, e.hasMtime,
+                         f.replace, sysError);
+    if (err != WriteError::None) {
+        p.next = writeFailure(p.log, f.display, err, sysError);
+        return;
+    }
+    p.log.item(msg::kExtracted, f.display);
+}
+
+Next Extraction::finish(Pending &p)
+{
+    if (p.file)
+        completeFile(p);
+    p.log.replay(report_);
+    return p.next;
+}
+
+// An entry taken up but not to be reported: its temporary file goes.
+void Extraction::abandon(Pending &p)
+{
+    if (!p.file || p.file->job.out < 0)
+        return;
+    WriteError err = WriteError::None;
+    int sysError = 0;
+    const int dirFd = writer_.parentFolder(p.file->path, err, sysError);
+    if (dirFd >= 0) {
+        writer_.discard(dirFd, p.file->job.out, p.file->tmp);
+    } else {
+        ::close(p.file->job.out);
+    }
+    p.file->job.out = -1;
+}
+
+bool Extraction::extractSequential(const std::vector<Entry> &entries)
+{
+    decoder_ = makeDecoder(backend_, fd_);
+    pipe_ = std::make_unique<OutputPipe>();
+    for (const auto &e : entries) {
+        if (obs_.cancelled()) {
+            report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
+            return false;
+        }
+        const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
+        Pending p;
+        prepare(e, path, displayOf(e, path), p);
+        if (p.file)
+            decodeHere(*p.file);
+        reportProgress();
+        if (finish(p) == Next::Stop)
+            return false;
+    }
+    return true;
+}
+
+// Several entries are decoded at once while this thread takes up the next
+// ones in archive order (names, folders, questions, temporary files) and
+// reports and commits finished ones in archive order too, so the outcome is
+// the one of the sequential loop.
+bool Extraction::extractParallel(const std::vector<Entry> &entries, int workers)
+{
+    DecodePool pool(backend_, fd_, workers, done_);
+    // Enough entries ahead to keep every worker busy on small files; each
+    // holds one open temporary file.
+    const std::size_t ahead = static_cast<std::size_t>(std::min(64, 16 * workers));
+    // Nor much more data than the workers need next: the name and count the
+    // progress window shows stay close to what is really being decoded.
+    constexpr uint64_t kAheadBytes = 8 * 1024 * 1024;
+    uint64_t windowBytes = 0;
+    std::deque<Pending> window;
+    // Files of the window not yet committed: a later entry at or below one
+    // of them must wait, as it would find the disk as the earlier one left it.
+    std::unordered_multiset<std::string> uncommitted;
+    std::size_t nextEntry = 0;
+    bool taking = true;
+    bool cancelSeen = false;
+    bool ok = true;
+
+    auto headReady = [&] {
+        return !window.empty() && (!window.front().file || window.front().file->job.done.load(std::memory_order_acquire));
+    };
+    for (;;) {
+        while (headReady()) {
+            Pending &p = window.front();
+            if (p.file) {
+                uncommitted.erase(uncommitted.find(p.file->key));
+                windowBytes -= p.file->job.entry->originalSize;
+            }
+            const Next n = finish(p);
+            window.pop_front();
+            if (n == Next::Stop) {
+                ok = false;
+                break;
+            }
+        }
+        if (!ok)
+            break;
+        if (!cancelSeen && obs_.cancelled()) {
+            cancelSeen = true;
+            pool.stop();
+            // Whatever was decoded before is still reported; the first entry
+            // cut short (or this one, if none was) ends the run.
+            if (taking) {
+                Pending c;
+                c.log.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
+                c.next = Next::Stop;
+                window.push_back(std::move(c));
+                taking = false;
+            }
+            continue;
+        }
+        reportProgress();
+        if (taking && nextEntry == entries.size())
+            taking = false;
+        if (!taking && window.empty())
+            break;
+        if (taking && window.size() < ahead
+            && (windowBytes < kAheadBytes || window.size() < static_cast<std::size_t>(2 * workers))) {
+            const Entry &e = entries[nextEntry];
+            const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
+            bool depends = false;
+            for (std::size_t i = 1; i <= path.components.size() && !depends && !uncommitted.empty(); ++i)
+                depends = uncommitted.count(pathKey(path.components, i)) != 0;
+            if (!depends) {
+                ++nextEntry;
+                Pending p;
+                prepare(e, path, displayOf(e, path), p);
+                if (p.next == Next::Stop)
+                    taking = false;
+                if (p.file) {
+                    uncommitted.insert(p.file->key);
+                    windowBytes += e.originalSize;
+                    pool.submit(&p.file->job);
+                }
+                window.push_back(std::move(p));
+                continue;
+            }
+        }
+        pool.waitFor(window.front().file->job, kPollInterval);
+    }
+    pool.stop();
+    for (auto &p : window) {
+        if (p.file)
+            pool.waitFor(p.file->job, std::chrono::hours(1));
+    }
+    for (auto &p : window)
+        abandon(p);
+    return ok;
+}
+
+bool Extraction::useParallel(const std::vector<Entry> &entries) const
+{
+    if (workers_ < 2)
+        return false;
+    uint64_t total = 0;
+    uint64_t largest = 0;
+    int files = 0;
+    for (const auto &e : entries) {
+        if (e.kind != EntryKind::File)
+            continue;
+        ++files;
+        total += e.originalSize;
+        largest = std::max(largest, e.originalSize);
+    }
+    // One entry that is most of the work gains nothing from more workers,
+    // and decodes fastest with the writes overlapped on the pipe.
+    return files >= 2 && largest <= total / 4 * 3;
 }
 
 int Extraction::run(uint64_t fileSize, const std::string &archiveName)
@@ -253,7 +579,7 @@ int Extraction::run(uint64_t fileSize, const std::string &archiveName)
         report_.fail(UNLHA_ERR_WRITE, format(msg::kCauseWrite, destination_, systemErrorText(errno)));
         return report_.result();
     }
-    decoder_ = makeDecoder(chooseBackend(scan.entries), fd_);
+    backend_ = chooseBackend(scan.entries);
 
     uint64_t total = 0;
     for (const auto &e : scan.entries)
@@ -261,62 +587,10 @@ int Extraction::run(uint64_t fileSize, const std::string &archiveName)
             total += e.originalSize;
     obs_.begin(total, scan.entries.size());
 
-    std::vector<PendingLink> links;
-    std::vector<PendingFolder> folders;
-    bool stopped = false;
-    for (const auto &e : scan.entries) {
-        if (obs_.cancelled()) {
-            cancel();
-            stopped = true;
-            break;
-        }
-        const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
-        std::string display = path.display();
-        if (display.empty())
-            display = names_.decodeText(e.rawDir + e.rawName);
-        obs_.entry(display);
-        if (path.components.empty() && e.kind == EntryKind::Directory)
-            continue; // the destination itself
-        if (path.components.empty()) {
-            report_.skipped(msg::kSkippedUnsafePath, display);
-            advance(e.kind == EntryKind::File ? e.originalSize : 0);
-            continue;
-        }
-        if (path.tooLong) {
-            report_.skipped(msg::kSkippedTooLong, display);
-            advance(e.kind == EntryKind::File ? e.originalSize : 0);
-            continue;
-        }
-        if (e.kind == EntryKind::Directory) {
-            bool created = false;
-            WriteError err = WriteError::None;
-            int sysError = 0;
-            if (!writer_.makeFolder(path.components, created, err, sysError)) {
-                if (writeFailure(display, err == WriteError::Unsafe ? err : WriteError::Io, sysError) == Next::Stop) {
-                    stopped = true;
-                    break;
-                }
-                continue;
-            }
-            if (created) {
-                folders.push_back({path.components, &e});
-                report_.item(msg::kExtracted, display + '/');
-            }
-            continue;
-        }
-        if (e.kind == EntryKind::Symlink) {
-            // Links last, so that no file of this archive is written through one.
-            links.push_back({path.components, display, names_.decodeText(e.linkTarget), false});
-            continue;
-        }
-        if (extractFile(e, path, display) == Next::Stop) {
-            stopped = true;
-            break;
-        }
-    }
-
-    if (!stopped) {
-        for (auto &l : links) {
+    const bool finished = useParallel(scan.entries) ? extractParallel(scan.entries, workers_)
+                                                    : extractSequential(scan.entries);
+    if (finished) {
+        for (auto &l : links_) {
             WriteError err = WriteError::None;
             int sysError = 0;
             // Asked only after the target is known to be acceptable.
@@ -325,21 +599,22 @@ int Extraction::run(uint64_t fileSize, const std::string &archiveName)
                 && writer_.linkStaysInside({l.path.begin(), l.path.end() - 1}, l.target)) {
                 const Decision d = decideOverwrite(l.display);
                 if (d == Decision::Cancel) {
-                    cancel();
+                    report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
                     break;
                 }
                 l.replace = d == Decision::Replace;
             }
+            EntryLog log;
             err = writer_.makeLink(l.path, l.target, l.replace, sysError);
-            if (err == WriteError::None) {
-                report_.item(msg::kExtracted, l.display);
-            } else if (writeFailure(l.display, err, sysError) == Next::Stop) {
+            const Next n = err == WriteError::None ? (log.item(msg::kExtracted, l.display), Next::Go)
+                                                   : writeFailure(log, l.display, err, sysError);
+            log.replay(report_);
+            if (n == Next::Stop)
                 break;
-            }
         }
     }
     // Folder times last: creating their contents changed them.
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it)
         writer_.finishFolder(it->path, it->entry->unixMode, it->entry->hasUnixMode, it->entry->mtime,
                              it->entry->hasMtime);
 
@@ -356,7 +631,7 @@ int Extraction::run(uint64_t fileSize, const std::string &archiveName)
         report_.fail(UNLHA_ERR_DAMAGED,
                      last.empty() ? std::string(msg::kCauseDamagedFirstHeader) : format(msg::kCauseDamagedHeader, last));
     }
-    obs_.progress(done_);
+    reportProgress(true);
     return report_.result();
 }
 
@@ -369,7 +644,7 @@ std::string baseName(const std::string &path)
 } // namespace
 
 int extractArchive(const std::string &archivePath, const std::string &destination, Observer &observer,
-                   Report &report)
+                   Report &report, int workers)
 {
     const int fd = ::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
@@ -381,7 +656,7 @@ int extractArchive(const std::string &archivePath, const std::string &destinatio
     }
     int result;
     {
-        Extraction x(fd, destination, observer, report);
+        Extraction x(fd, destination, observer, report, workers > 0 ? workers : defaultWorkerCount());
         result = x.run(static_cast<uint64_t>(st.st_size), baseName(archivePath));
     }
     ::close(fd);

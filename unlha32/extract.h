@@ -10,9 +10,10 @@ namespace unlha {
 
 // Extracts every entry of `archivePath` below the existing folder
 // `destination`. Returns one of the UNLHA_ results; `report` says what
-// happened to each entry.
+// happened to each entry. Entries are decoded on `workers` threads (0: as
+// many as defaultWorkerCount() says); the outcome does not depend on it.
 int extractArchive(const std::string &archivePath, const std::string &destination, Observer &observer,
-                   Report &report);
+                   Report &report, int workers = 0);
 
 // Unlha(): parses `command`, runs it (with the owner's progress window when
 // there is one) and writes the report.

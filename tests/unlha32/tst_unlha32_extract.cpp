@@ -377,9 +377,11 @@ private slots:
         const QString cause = QString::fromUtf8("CRC エラー: 壊れた.txt — データが壊れています");
         QVERIFY(whole.endsWith(cause + '\n'));
         QCOMPARE(whole.count('\n'), 51);
+        // Each run into a fresh folder, so that its report is the first one's.
         const auto cut = [&](uint32_t size) {
+            QTemporaryDir fresh;
             std::string buf(size, '\x7F');
-            const int r = unlha::runCommand(0, ("e \"" + run.arc + "\" \"" + run.out + "/\"").toUtf8().constData(),
+            const int r = unlha::runCommand(0, ("e \"" + run.arc + "\" \"" + fresh.path() + "/\"").toUtf8().constData(),
                                             buf.data(), size);
             const auto nul = buf.find('\0');
             return std::make_pair(r, nul == std::string::npos ? QByteArray("no NUL") : QByteArray(buf.data(), int(nul)));
