@@ -1,0 +1,329 @@
+// Arbitrary bytes as an archive: the header scan, every entry through both
+// decoders, then a whole extraction through the library's command into a
+// scratch folder, after which nothing may exist outside the destination and
+// nothing unsafe inside it.
+#include "tests/fuzz/fuzz_support.h"
+
+#include "unlha32/crc16.h"
+#include "unlha32/decoder.h"
+#include "unlha32/extract.h"
+#include "unlha32/lzhheader.h"
+#include "unlha32/names.h"
+#include "unlha32/unlha32.h"
+
+#include <sys/mman.h>
+
+#include <array>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using fuzz::check;
+
+struct Scratch {
+    int archiveFd = -1;
+    std::string archivePath;
+    std::string root; // holds nothing but "run" between inputs
+    std::string parent; // the destination's parent and the working folder
+    std::string dest;
+};
+
+const Scratch &scratch()
+{
+    static const Scratch s = [] {
+        Scratch s;
+        s.root = fuzz::makeWorkspace("fuzz_scan");
+        // The archive lives in memory so that the folder checks see only
+        // what the extraction made.
+        s.archiveFd = memfd_create("archive", MFD_CLOEXEC);
+        check(s.archiveFd >= 0, "memfd_create");
+        s.archivePath = "/proc/self/fd/" + std::to_string(s.archiveFd);
+        s.parent = s.root + "/run/d1/d2";
+        s.dest = s.parent + "/dest";
+        check(s.root.find('"') == std::string::npos, "scratch path with a quotation mark", s.root);
+        return s;
+    }();
+    return s;
+}
+
+void writeArchive(const Scratch &s, const uint8_t *data, size_t size)
+{
+    check(ftruncate(s.archiveFd, 0) == 0, "ftruncate");
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t w = pwrite(s.archiveFd, data + done, size - done, static_cast<off_t>(done));
+        check(w > 0, "pwrite");
+        done += static_cast<size_t>(w);
+    }
+}
+
+void checkScan(const unlha::ScanResult &scan, uint64_t size)
+{
+    check(scan.status != unlha::ScanStatus::Ok || !scan.entries.empty(), "Ok scan without entries");
+    uint64_t end = 0;
+    for (const auto &e : scan.entries) {
+        check(e.headerOffset >= end, "entries overlap", e.rawName);
+        check(e.dataOffset > e.headerOffset, "data before its header", e.rawName);
+        check(e.dataOffset <= size && e.packedSize <= size - e.dataOffset, "kept entry runs past the end", e.rawName);
+        end = e.dataOffset + e.packedSize;
+    }
+}
+
+// The archive CRC the plain way, one byte at a time, to hold the library's
+// fast one to.
+uint16_t referenceCrc(uint16_t crc, const uint8_t *p, size_t n)
+{
+    static const auto table = [] {
+        std::array<uint16_t, 256> t{};
+        for (unsigned i = 0; i < 256; ++i) {
+            uint16_t c = static_cast<uint16_t>(i);
+            for (int k = 0; k < 8; ++k)
+                c = static_cast<uint16_t>((c & 1) ? (c >> 1) ^ 0xA001 : c >> 1);
+            t[i] = c;
+        }
+        return t;
+    }();
+    while (n--)
+        crc = static_cast<uint16_t>((crc >> 8) ^ table[(crc ^ *p++) & 0xFF]);
+    return crc;
+}
+
+struct Decoded {
+    unlha::DecodeStatus status;
+    uint64_t size = 0;
+    uint16_t crc = 0;
+    uint64_t hash = 1469598103934665603ULL; // FNV-1a of the output
+};
+
+Decoded decodeOne(unlha::EntryDecoder &decoder, const unlha::Entry &e)
+{
+    Decoded d;
+    bool refused = false;
+    // Like the extractor, forget everything when decoding starts over.
+    const unlha::Restart restart = [&] {
+        d = Decoded{};
+        refused = false;
+        return true;
+    };
+    d.status = decoder.decode(e, [&](const uint8_t *p, size_t n) {
+        check(n == 0 || p != nullptr, "null block");
+        // Every byte is read, so that the sanitizer sees a bad block.
+        for (size_t i = 0; i < n; ++i)
+            d.hash = (d.hash ^ p[i]) * 1099511628211ULL;
+        const uint16_t crc = referenceCrc(d.crc, p, n);
+        check(unlha::crc16Update(d.crc, p, n) == crc, "CRC differs from the plain computation",
+              std::to_string(n) + " bytes");
+        d.crc = crc;
+        d.size += n;
+        // Like the extractor: more than the header promised is damage.
+        refused = d.size > e.originalSize;
+        return !refused;
+    }, restart);
+    check(d.status != unlha::DecodeStatus::Stopped || refused, "stopped without being asked", e.rawName);
+    return d;
+}
+
+// Every file entry through both backends: one odd entry sends a whole
+// archive to the other one, so either may meet any entry. Where an entry
+// alone would go to the fast backend, and one backend's output matches the
+// header's size and CRC, the other must produce the same bytes.
+void decodeAll(const Scratch &s, const unlha::ScanResult &scan)
+{
+    // The archive descriptor never changes, so the decoders can stay.
+    static const auto fast = unlha::makeDecoder(unlha::Backend::Libarchive, s.archiveFd);
+    static const auto general = unlha::makeDecoder(unlha::Backend::Lhasa, s.archiveFd);
+    check(fast && general, "no decoder");
+    for (const auto &e : scan.entries) {
+        if (e.kind != unlha::EntryKind::File)
+            continue;
+        const Decoded a = decodeOne(*fast, e);
+        const Decoded b = decodeOne(*general, e);
+        if (unlha::chooseBackend({e}) != unlha::Backend::Libarchive)
+            continue;
+        const auto whole = [&](const Decoded &d) {
+            return d.status == unlha::DecodeStatus::Ok && d.size == e.originalSize && d.crc == e.crc;
+        };
+        if (whole(a) || whole(b))
+            check(whole(a) && whole(b) && a.hash == b.hash, "the backends disagree on an intact entry",
+                  e.rawDir + "|" + e.rawName + " " + e.methodString());
+    }
+}
+
+std::string join(const std::vector<std::string> &parts, size_t n)
+{
+    std::string p;
+    for (size_t i = 0; i < n; ++i)
+        p += "/" + parts[i];
+    return p;
+}
+
+// Follows `target` from the folder `dir` (below `dest`) the way the kernel
+// resolves it, links included; false once it leaves the destination.
+bool follow(const std::string &dest, std::vector<std::string> &dir, const std::string &target, int depth)
+{
+    if (depth > 40)
+        return true; // the kernel stops with ELOOP: nothing is reached
+    if (!target.empty() && target[0] == '/')
+        return false;
+    size_t start = 0;
+    while (start <= target.size()) {
+        size_t end = target.find('/', start);
+        if (end == std::string::npos)
+            end = target.size();
+        const std::string c = target.substr(start, end - start);
+        start = end + 1;
+        if (c.empty() || c == ".")
+            continue;
+        if (c == "..") {
+            if (dir.empty())
+                return false;
+            dir.pop_back();
+            continue;
+        }
+        dir.push_back(c);
+        const std::string p = dest + join(dir, dir.size());
+        struct stat st;
+        if (lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            char buf[4096];
+            const ssize_t n = readlink(p.c_str(), buf, sizeof buf);
+            check(n >= 0, "readlink", p);
+            dir.pop_back();
+            if (!follow(dest, dir, std::string(buf, static_cast<size_t>(n)), depth + 1))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool looksLikeTemp(const std::string &name)
+{
+    return name.rfind(".unlha-", 0) == 0 && name.size() > 11 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+}
+
+// Everything below the destination: no link leading out, no device, fifo or
+// set-id bit, no temporary file left behind.
+void checkTree(const std::string &dest, std::vector<std::string> &dir, const std::set<std::string> &entryNames)
+{
+    const std::string here = dest + join(dir, dir.size());
+    for (const auto &name : fuzz::listFolder(here)) {
+        const std::string p = here + "/" + name;
+        struct stat st;
+        check(lstat(p.c_str(), &st) == 0, "lstat", p);
+        check(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode), "device, fifo or socket created", p);
+        check((st.st_mode & 07000) == 0, "set-id or sticky bit", p);
+        check(!looksLikeTemp(name) || entryNames.count(name), "temporary file left behind", p);
+        if (S_ISLNK(st.st_mode)) {
+            char buf[4096];
+            const ssize_t n = readlink(p.c_str(), buf, sizeof buf);
+            check(n >= 0, "readlink", p);
+            std::vector<std::string> from = dir;
+            check(follow(dest, from, std::string(buf, static_cast<size_t>(n)), 0), "link leads outside",
+                  p + " -> " + std::string(buf, static_cast<size_t>(n)));
+        } else if (S_ISDIR(st.st_mode)) {
+            dir.push_back(name);
+            checkTree(dest, dir, entryNames);
+            dir.pop_back();
+        }
+    }
+}
+
+void checkReport(const char *out, size_t outSize, size_t bufSize)
+{
+    if (outSize == 0) {
+        for (size_t i = 0; i < bufSize; ++i)
+            check(static_cast<unsigned char>(out[i]) == 0xA5, "wrote into a buffer of size 0");
+        return;
+    }
+    const void *nul = std::memchr(out, 0, outSize);
+    check(nul != nullptr, "report not terminated within its buffer");
+    for (size_t i = outSize; i < bufSize; ++i)
+        check(static_cast<unsigned char>(out[i]) == 0xA5, "report written past its buffer");
+    const std::string text(out, static_cast<const char *>(nul) - out);
+    check(fuzz::utf8Valid(text), "report is not UTF-8", text);
+}
+
+void extractAll(const Scratch &s, const uint8_t *data, size_t size, const unlha::ScanResult &scan)
+{
+    for (const char *p : {"/run", "/run/d1", "/run/d1/d2", "/run/d1/d2/dest"})
+        check(mkdir((s.root + p).c_str(), 0700) == 0, "mkdir", p);
+    const std::string command = "e \"" + s.archivePath + "\" \"" + s.dest + "/\"";
+    // Every size of output buffer, down to none, cut where it falls.
+    size_t h = size;
+    for (size_t i = 0; i < size; ++i)
+        h = h * 31 + data[i];
+    static char out[4097];
+    const size_t outSize = h % sizeof out;
+    std::memset(out, 0xA5, sizeof out);
+    int result;
+    {
+        // Anything written relative to the working folder shows up beside
+        // the destination.
+        const fuzz::InFolder in(s.parent);
+        result = unlha::runCommand(0, command.c_str(), outSize ? out : nullptr, static_cast<uint32_t>(outSize));
+    }
+
+    check(result == UNLHA_OK || (result >= UNLHA_ERR_NOT_ARCHIVE && result <= UNLHA_ERR_SKIPPED),
+          "unexpected result", std::to_string(result));
+    checkReport(out, outSize, sizeof out);
+
+    check(fuzz::listFolder(s.root) == std::set<std::string>{"run"}, "created beside the scratch folder");
+    check(fuzz::listFolder(s.root + "/run") == std::set<std::string>{"d1"}, "created three levels up");
+    check(fuzz::listFolder(s.root + "/run/d1") == std::set<std::string>{"d2"}, "created two levels up");
+    check(fuzz::listFolder(s.parent) == std::set<std::string>{"dest"}, "created beside the destination");
+
+    unlha::NameDecoder names;
+    std::set<std::string> entryNames;
+    std::vector<const unlha::Entry *> fileEntries;
+    std::vector<std::string> filePaths;
+    for (const auto &e : scan.entries) {
+        const auto path = names.decodePath(e.rawDir, e.rawName);
+        if (path.components.empty())
+            continue;
+        entryNames.insert(path.components.back());
+        if (e.kind == unlha::EntryKind::File) {
+            fileEntries.push_back(&e);
+            filePaths.push_back(path.display());
+        }
+    }
+    std::vector<std::string> dir;
+    checkTree(s.dest, dir, entryNames);
+
+    // Success means every file is there, whole: its bytes read back match
+    // the archive's CRC, whatever the writing thread did with them.
+    if (result == UNLHA_OK) {
+        for (size_t i = 0; i < fileEntries.size(); ++i) {
+            const std::string p = s.dest + "/" + filePaths[i];
+            struct stat st;
+            check(lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode), "file missing after success", filePaths[i]);
+            check(static_cast<uint64_t>(st.st_size) == fileEntries[i]->originalSize, "wrong size after success",
+                  filePaths[i]);
+            chmod(p.c_str(), 0600); // the archive's mode may forbid reading
+            const int fd = open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            check(fd >= 0, "cannot read back", filePaths[i]);
+            uint16_t crc = 0;
+            uint8_t buf[65536];
+            ssize_t n;
+            while ((n = read(fd, buf, sizeof buf)) > 0)
+                crc = referenceCrc(crc, buf, static_cast<size_t>(n));
+            close(fd);
+            check(n == 0 && crc == fileEntries[i]->crc, "file written wrong after success", filePaths[i]);
+        }
+    }
+    fuzz::removeTree(s.root + "/run");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const Scratch &s = scratch();
+    writeArchive(s, data, size);
+    const auto scan = unlha::scanArchive(s.archiveFd, size);
+    checkScan(scan, size);
+    decodeAll(s, scan);
+    extractAll(s, data, size, scan);
+    return 0;
+}
