@@ -28,7 +28,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 # Waits until a window of that exact title is shown, prints its id.
 window() {
     local id
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1) || true
         [[ -n $id ]] && { echo "$id"; return 0; }
         sleep 0.1
@@ -37,7 +37,7 @@ window() {
 }
 # Waits until no window of that title is shown.
 gone() {
-    for _ in $(seq 50); do
+    for _ in $(seq 150); do
         xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
         sleep 0.1
     done
@@ -48,6 +48,8 @@ click() {
     local X Y WIDTH HEIGHT WINDOW SCREEN
     eval "$(xdotool getwindowgeometry --shell "$1")"
     xdotool mousemove $((X + $2 / 15)) $((Y + $3 / 15)) click 1
+    # A loaded machine may map a window before it takes input.
+    sleep 0.3
 }
 
 main_title='ほぐれん  Ｖｅｒｓｉｏｎ ３．５'
@@ -65,10 +67,11 @@ main=$(window "$main_title") || fail "main window did not appear"
 # "新規フォルダ作成"
 click "$main" $((6000 + 3135 / 2)) $((5160 + 375 / 2))
 dialog=$(window "$dialog_title") || fail "new-folder dialog did not open"
+sleep 0.5
 
 # An existing name is refused with a box; the dialog stays.
 click "$dialog" $((2160 + 3975 / 2)) $((1080 + 420 / 2))
-xdotool key ctrl+a type '既存'
+xdotool key ctrl+a type --delay 40 '既存'
 click "$dialog" $((2280 + 1935 / 2)) $((1920 + 615 / 2))
 window "$box_title" >/dev/null || fail "no message for an existing name"
 xdotool key Return
@@ -77,7 +80,7 @@ window "$dialog_title" >/dev/null || fail "dialog closed after a refused name"
 
 # A new name: "作  成" creates it and closes the dialog.
 click "$dialog" $((2160 + 3975 / 2)) $((1080 + 420 / 2))
-xdotool key ctrl+a type "$name"
+xdotool key ctrl+a type --delay 40 "$name"
 click "$dialog" $((2280 + 1935 / 2)) $((1920 + 615 / 2))
 gone "$dialog_title" || fail "dialog still open after 作  成"
 [[ -d $work/dest/$name ]] || fail "folder '$name' was not created"
