@@ -6,8 +6,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace unlha {
 namespace {
@@ -104,6 +106,33 @@ private:
     std::vector<uint8_t> buf_;
 };
 
+// A level-0 header for `e` with the one-letter name "x": method, sizes and
+// CRC from the entry, a fixed date, no extended area.
+std::string plainHeader(const Entry &e)
+{
+    std::string h(24 + 1, '\0');
+    auto put32 = [&h](size_t at, uint64_t v) {
+        for (int i = 0; i < 4; ++i)
+            h[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    h[0] = static_cast<char>(h.size() - 2);
+    std::memcpy(&h[2], e.method, 5);
+    put32(7, e.packedSize);
+    put32(11, e.originalSize);
+    put32(15, 0x00210000u); // 1980-01-01 00:00 in MS-DOS form
+    h[19] = 0x20;           // archive attribute
+    h[20] = 0;              // header level
+    h[21] = 1;              // name length
+    h[22] = 'x';
+    h[23] = static_cast<char>(e.crc & 0xFF);
+    h[24] = static_cast<char>(e.crc >> 8);
+    unsigned sum = 0;
+    for (size_t i = 2; i < h.size(); ++i)
+        sum += static_cast<unsigned char>(h[i]);
+    h[1] = static_cast<char>(sum & 0xFF);
+    return h;
+}
+
 class LibarchiveDecoder final : public EntryDecoder {
 public:
     explicit LibarchiveDecoder(int fd) : fd_(fd), buf_(kBufferSize), fallback_(fd) {}
@@ -112,13 +141,23 @@ public:
     {
         if (isStoredMethod(e))
             return copyStored(fd_, e, sink);
-        // libarchive reads the header itself, so it is given the entry from
-        // its header to the end of its data and nothing else.
+        // libarchive reads a header itself. It is given a plain level-0
+        // header of our own making (a fixed ASCII name, the entry's method,
+        // sizes and CRC) and then the entry's data, so that it never meets
+        // the stored name: libarchive refuses names that the process's locale
+        // cannot convert, which is every Shift-JIS name. Entries too large
+        // for a level-0 header get their own header instead.
         struct Client {
             Window w;
             std::vector<uint8_t> *buf;
+            std::string prefix;
+            size_t prefixPos;
             bool padded;
-        } client{{fd_, e.headerOffset, e.dataOffset + e.packedSize}, &buf_, false};
+        } client{{fd_, e.headerOffset, e.dataOffset + e.packedSize}, &buf_, {}, 0, false};
+        if (e.packedSize <= 0xFFFFFFFFu && e.originalSize <= 0xFFFFFFFFu) {
+            client.prefix = plainHeader(e);
+            client.w.pos = e.dataOffset;
+        }
         archive *a = archive_read_new();
         if (!a)
             return DecodeStatus::Damaged;
@@ -126,6 +165,12 @@ public:
         auto readCb = [](archive *, void *user, const void **out) -> la_ssize_t {
             auto *c = static_cast<Client *>(user);
             *out = c->buf->data();
+            if (c->prefixPos < c->prefix.size()) {
+                const size_t n = std::min(c->prefix.size() - c->prefixPos, c->buf->size());
+                std::memcpy(c->buf->data(), c->prefix.data() + c->prefixPos, n);
+                c->prefixPos += n;
+                return static_cast<la_ssize_t>(n);
+            }
             const size_t n = c->w.read(c->buf->data(), c->buf->size());
             if (n > 0 || c->w.error || c->padded)
                 return static_cast<la_ssize_t>(n);

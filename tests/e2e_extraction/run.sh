@@ -80,6 +80,8 @@ window_gone() {
 # Press on the floppy, move in steps with the button held, release on the drive.
 drag_floppy_to_drive() {
   local w=$1
+  # A loaded machine may map the window before it takes input.
+  sleep 0.5
   xdotool mousemove --window "$w" "${FLOPPY[@]}" mousedown 1
   sleep 0.2
   xdotool mousemove --window "$w" 250 90
@@ -99,7 +101,7 @@ click() {
 # Waits for the program to end; leaves its exit status in STATUS.
 wait_exit() {
   local start=$SECONDS
-  while kill -0 "$PID" 2>/dev/null && (( SECONDS - start < 10 )); do sleep 0.2; done
+  while kill -0 "$PID" 2>/dev/null && (( SECONDS - start < 30 )); do sleep 0.2; done
   if kill -0 "$PID" 2>/dev/null; then STATUS="still running"; return; fi
   wait "$PID"
   STATUS=$?
