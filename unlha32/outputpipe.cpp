@@ -108,15 +108,7 @@ void OutputPipe::end(uint16_t &crc, int &writeError)
         // round trip between the threads, most of all for small files.
         Buffer last = std::move(current_);
         current_ = Buffer();
-        const int fd = fd_;
-        uint16_t c = crc_;
-        lock.unlock();
-        int err = 0;
-        process(fd, last, c, err);
-        lock.lock();
-        crc_ = c;
-        if (err != 0)
-            error_ = err;
+        processUnlocked(lock, last);
         last.clear();
         free_.push_back(std::move(last));
     } else if (current_.capacity() != 0) {
@@ -141,6 +133,19 @@ void OutputPipe::abandon()
     drop_ = false;
 }
 
+void OutputPipe::processUnlocked(std::unique_lock<std::mutex> &lock, const Buffer &buf)
+{
+    const int fd = fd_;
+    uint16_t crc = crc_;
+    lock.unlock();
+    int err = 0;
+    process(fd, buf, crc, err);
+    lock.lock();
+    crc_ = crc;
+    if (err != 0)
+        error_ = err;
+}
+
 void OutputPipe::run()
 {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -152,15 +157,7 @@ void OutputPipe::run()
         queue_.pop_front();
         if (!drop_ && error_ == 0) {
             busy_ = true;
-            const int fd = fd_;
-            uint16_t crc = crc_;
-            lock.unlock();
-            int err = 0;
-            process(fd, buf, crc, err);
-            lock.lock();
-            crc_ = crc;
-            if (err != 0)
-                error_ = err;
+            processUnlocked(lock, buf);
             busy_ = false;
         }
         buf.clear();

@@ -32,6 +32,8 @@ private:
     using Buffer = std::vector<uint8_t>;
     void run();
     static void process(int fd, const Buffer &buf, uint16_t &crc, int &err);
+    // process() with the lock released, its CRC and error folded into ours.
+    void processUnlocked(std::unique_lock<std::mutex> &lock, const Buffer &buf);
     void submitCurrent(std::unique_lock<std::mutex> &lock);
 
     std::mutex mutex_;
