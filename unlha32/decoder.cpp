@@ -265,10 +265,15 @@ bool methodSupported(const Entry &e)
     return lha_decoder_for_name(name) != nullptr;
 }
 
+bool suitsLibarchive(const Entry &e)
+{
+    return fastMethod(e) && e.level <= 2 && commonOs(e.osId);
+}
+
 Backend chooseBackend(const std::vector<Entry> &entries)
 {
     for (const auto &e : entries) {
-        if (!fastMethod(e) || e.level > 2 || !commonOs(e.osId))
+        if (!suitsLibarchive(e))
             return Backend::Lhasa;
     }
     return Backend::Libarchive;

@@ -35,7 +35,9 @@ public:
     virtual DecodeStatus decode(const Entry &entry, const Sink &sink, const Restart &restart = {}) = 0;
 };
 
-// One backend for the whole archive, chosen before anything is written.
+// One backend for the whole archive, chosen before anything is written:
+// libarchive when every entry suits it.
+bool suitsLibarchive(const Entry &entry);
 Backend chooseBackend(const std::vector<Entry> &entries);
 std::unique_ptr<EntryDecoder> makeDecoder(Backend backend, int archiveFd);
 

@@ -31,16 +31,61 @@ constexpr uint64_t kProgressStep = 64 * 1024;
 // workers decode.
 constexpr std::chrono::milliseconds kPollInterval{20};
 
-struct PendingLink {
-    std::vector<std::string> path;
-    std::string display;
-    std::string target;
-    bool replace;
+// What the first walk over the headers learns; only the entries themselves
+// are not kept, however many there are.
+struct Survey {
+    ScanStatus status = ScanStatus::Ok;
+    std::string badEntryRawName;
+    uint64_t entries = 0;
+    uint64_t totalBytes = 0;
+    uint64_t largest = 0;
+    uint64_t files = 0;
+    bool libarchive = true;
+    Entry last; // for the cause when the walk ended on damage
+
+    Survey(int fd, uint64_t fileSize)
+    {
+        HeaderWalker walk(fd, fileSize);
+        Entry e;
+        while (walk.next(e)) {
+            ++entries;
+            libarchive = libarchive && suitsLibarchive(e);
+            if (e.kind == EntryKind::File) {
+                ++files;
+                totalBytes += e.originalSize;
+                largest = std::max(largest, e.originalSize);
+            }
+            last = std::move(e);
+        }
+        status = walk.status();
+        badEntryRawName = walk.badEntryRawName();
+    }
 };
 
-struct PendingFolder {
-    std::vector<std::string> path;
-    const Entry *entry;
+// The entries again, in the same order, for the extraction: the first
+// walk's count of them, read one at a time.
+class EntrySource {
+public:
+    EntrySource(int fd, uint64_t fileSize, uint64_t count) : walk_(fd, fileSize), left_(count) {}
+    bool next(Entry &e)
+    {
+        if (left_ == 0)
+            return false;
+        if (!walk_.next(e)) {
+            // The file changed since the first walk.
+            changed_ = true;
+            left_ = 0;
+            return false;
+        }
+        --left_;
+        return true;
+    }
+    bool changed() const { return changed_; }
+
+private:
+    HeaderWalker walk_;
+    uint64_t left_;
+    bool changed_ = false;
 };
 
 // Report lines of one entry, kept until the entries before it are done so
@@ -74,6 +119,7 @@ private:
 
 // A file whose data is being decoded into a temporary file.
 struct FileWork {
+    Entry entry;
     DecodeJob job;
     std::vector<std::string> path;
     std::string display;
@@ -104,12 +150,13 @@ std::string pathKey(const std::vector<std::string> &path, std::size_t count)
 
 class Extraction {
 public:
-    Extraction(int fd, const std::string &destination, Observer &obs, Report &report, int workers)
-        : fd_(fd), destination_(destination), obs_(obs), report_(report), workers_(workers)
+    Extraction(int fd, uint64_t fileSize, const std::string &destination, Observer &obs, Report &report,
+               int workers)
+        : fd_(fd), fileSize_(fileSize), destination_(destination), obs_(obs), report_(report), workers_(workers)
     {
     }
 
-    int run(uint64_t fileSize, const std::string &archiveName);
+    int run(const std::string &archiveName);
 
 private:
     enum class Decision { Replace, Skip, Cancel };
@@ -122,9 +169,11 @@ private:
     void abandon(Pending &p);
     Next writeFailure(EntryLog &log, const std::string &display, WriteError err, int sysError);
     void decodeHere(FileWork &f);
-    bool extractSequential(const std::vector<Entry> &entries);
-    bool extractParallel(const std::vector<Entry> &entries, int workers);
-    bool useParallel(const std::vector<Entry> &entries) const;
+    bool extractSequential(EntrySource &entries);
+    bool extractParallel(EntrySource &entries, int workers);
+    bool useParallel(const Survey &survey) const;
+    void makeLinks();
+    void finishFolders();
     std::string displayOf(const Entry &e, const DecodedPath &path);
     void reportProgress(bool always = false)
     {
@@ -141,6 +190,7 @@ private:
     }
 
     int fd_;
+    uint64_t fileSize_;
     std::string destination_;
     Observer &obs_;
     Report &report_;
@@ -150,8 +200,10 @@ private:
     NameDecoder names_;
     std::unique_ptr<EntryDecoder> decoder_;
     std::unique_ptr<OutputPipe> pipe_;
-    std::vector<PendingLink> links_;
-    std::vector<PendingFolder> folders_;
+    // Header offsets of the links and of the folders created, read again
+    // at the end: a few bytes each, whatever the number of entries.
+    std::vector<uint64_t> links_;
+    std::vector<uint64_t> folders_;
     bool replaceAll_ = false;
     bool skipAll_ = false;
     std::atomic<uint64_t> done_{0};
@@ -260,7 +312,8 @@ void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std:
         p.next = writeFailure(p.log, display, WriteError::Io, sysError);
         return;
     }
-    f->job.entry = &e;
+    f->entry = e;
+    f->job.entry = &f->entry;
     f->job.out = out;
     f->path = path.components;
     f->display = display;
@@ -293,14 +346,14 @@ void Extraction::prepare(const Entry &e, const DecodedPath &path, std::string di
             return;
         }
         if (created) {
-            folders_.push_back({path.components, &e});
+            folders_.push_back(e.headerOffset);
             p.log.item(msg::kExtracted, display + '/');
         }
         return;
     }
     if (e.kind == EntryKind::Symlink) {
         // Links last, so that no file of this archive is written through one.
-        links_.push_back({path.components, display, names_.decodeText(e.linkTarget), false});
+        links_.push_back(e.headerOffset);
         return;
     }
     prepareFile(e, path, display, p);
@@ -429,11 +482,12 @@ void Extraction::abandon(Pending &p)
     p.file->job.out = -1;
 }
 
-bool Extraction::extractSequential(const std::vector<Entry> &entries)
+bool Extraction::extractSequential(EntrySource &entries)
 {
     decoder_ = makeDecoder(backend_, fd_);
     pipe_ = std::make_unique<OutputPipe>();
-    for (const auto &e : entries) {
+    Entry e;
+    while (entries.next(e)) {
         if (obs_.cancelled()) {
             report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
             return false;
@@ -454,7 +508,7 @@ bool Extraction::extractSequential(const std::vector<Entry> &entries)
 // ones in archive order (names, folders, questions, temporary files) and
 // reports and commits finished ones in archive order too, so the outcome is
 // the one of the sequential loop.
-bool Extraction::extractParallel(const std::vector<Entry> &entries, int workers)
+bool Extraction::extractParallel(EntrySource &entries, int workers)
 {
     DecodePool pool(backend_, fd_, workers, done_);
     // Enough entries ahead to keep every worker busy on small files; each
@@ -468,7 +522,9 @@ bool Extraction::extractParallel(const std::vector<Entry> &entries, int workers)
     // Files of the window not yet committed: a later entry at or below one
     // of them must wait, as it would find the disk as the earlier one left it.
     std::unordered_multiset<std::string> uncommitted;
-    std::size_t nextEntry = 0;
+    // The next entry, read but not yet taken up.
+    Entry e;
+    bool haveNext = false;
     bool taking = true;
     bool cancelSeen = false;
     bool ok = true;
@@ -507,19 +563,20 @@ bool Extraction::extractParallel(const std::vector<Entry> &entries, int workers)
             continue;
         }
         reportProgress();
-        if (taking && nextEntry == entries.size())
+        if (taking && !haveNext)
+            haveNext = entries.next(e);
+        if (taking && !haveNext)
             taking = false;
         if (!taking && window.empty())
             break;
         if (taking && window.size() < ahead
             && (windowBytes < kAheadBytes || window.size() < static_cast<std::size_t>(2 * workers))) {
-            const Entry &e = entries[nextEntry];
             const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
             bool depends = false;
             for (std::size_t i = 1; i <= path.components.size() && !depends && !uncommitted.empty(); ++i)
                 depends = uncommitted.count(pathKey(path.components, i)) != 0;
             if (!depends) {
-                ++nextEntry;
+                haveNext = false;
                 Pending p;
                 prepare(e, path, displayOf(e, path), p);
                 if (p.next == Next::Stop)
@@ -545,33 +602,71 @@ bool Extraction::extractParallel(const std::vector<Entry> &entries, int workers)
     return ok;
 }
 
-bool Extraction::useParallel(const std::vector<Entry> &entries) const
+bool Extraction::useParallel(const Survey &survey) const
 {
-    if (workers_ < 2)
-        return false;
-    uint64_t total = 0;
-    uint64_t largest = 0;
-    int files = 0;
-    for (const auto &e : entries) {
-        if (e.kind != EntryKind::File)
-            continue;
-        ++files;
-        total += e.originalSize;
-        largest = std::max(largest, e.originalSize);
-    }
     // One entry that is most of the work gains nothing from more workers,
     // and decodes fastest with the writes overlapped on the pipe.
-    return files >= 2 && largest <= total / 4 * 3;
+    return workers_ >= 2 && survey.files >= 2 && survey.largest <= survey.totalBytes / 4 * 3;
 }
 
-int Extraction::run(uint64_t fileSize, const std::string &archiveName)
+void Extraction::makeLinks()
 {
-    if (fileSize == 0) {
+    for (const uint64_t offset : links_) {
+        Entry e;
+        if (readHeader(fd_, fileSize_, offset, e) != HeaderStatus::Ok || e.kind != EntryKind::Symlink)
+            continue; // the file changed under us; the damage is reported already
+        const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
+        if (path.components.empty() || path.tooLong)
+            continue;
+        const std::string display = displayOf(e, path);
+        const std::string target = names_.decodeText(e.linkTarget);
+        bool replace = false;
+        WriteError err = WriteError::None;
+        int sysError = 0;
+        // Asked only after the target is known to be acceptable.
+        const int dirFd = writer_.parentFolder(path.components, err, sysError);
+        if (dirFd >= 0 && writer_.existing(dirFd, path.components.back()) == 2
+            && writer_.linkStaysInside({path.components.begin(), path.components.end() - 1}, target)) {
+            const Decision d = decideOverwrite(display);
+            if (d == Decision::Cancel) {
+                report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
+                return;
+            }
+            replace = d == Decision::Replace;
+        }
+        EntryLog log;
+        err = writer_.makeLink(path.components, target, replace, sysError);
+        const Next n = err == WriteError::None ? (log.item(msg::kExtracted, display), Next::Go)
+                                               : writeFailure(log, display, err, sysError);
+        log.replay(report_);
+        if (n == Next::Stop)
+            return;
+    }
+}
+
+// Folder times last: creating their contents changed them. Innermost first,
+// so that a folder made read-only does not bar the way to those inside it.
+void Extraction::finishFolders()
+{
+    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+        Entry e;
+        if (readHeader(fd_, fileSize_, *it, e) != HeaderStatus::Ok || e.kind != EntryKind::Directory)
+            continue;
+        const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
+        if (path.components.empty() || path.tooLong)
+            continue;
+        writer_.finishFolder(path.components, e.unixMode, e.hasUnixMode, e.mtime, e.hasMtime);
+    }
+}
+
+int Extraction::run(const std::string &archiveName)
+{
+    if (fileSize_ == 0) {
         report_.fail(UNLHA_ERR_NOT_ARCHIVE, format(msg::kCauseEmptyFile, archiveName));
         return report_.result();
     }
-    const ScanResult scan = scanArchive(fd_, fileSize);
-    if (scan.status == ScanStatus::NotArchive) {
+    const Survey survey(fd_, fileSize_);
+    if (survey.status == ScanStatus::NotArchive) {
         report_.fail(UNLHA_ERR_NOT_ARCHIVE, format(msg::kCauseNotArchive, archiveName));
         return report_.result();
     }
@@ -579,55 +674,25 @@ int Extraction::run(uint64_t fileSize, const std::string &archiveName)
         report_.fail(UNLHA_ERR_WRITE, format(msg::kCauseWrite, destination_, systemErrorText(errno)));
         return report_.result();
     }
-    backend_ = chooseBackend(scan.entries);
+    backend_ = survey.libarchive ? Backend::Libarchive : Backend::Lhasa;
+    obs_.begin(survey.totalBytes, static_cast<std::size_t>(survey.entries));
 
-    uint64_t total = 0;
-    for (const auto &e : scan.entries)
-        if (e.kind == EntryKind::File)
-            total += e.originalSize;
-    obs_.begin(total, scan.entries.size());
+    EntrySource entries(fd_, fileSize_, survey.entries);
+    const bool finished = useParallel(survey) ? extractParallel(entries, workers_) : extractSequential(entries);
+    if (finished)
+        makeLinks();
+    finishFolders();
 
-    const bool finished = useParallel(scan.entries) ? extractParallel(scan.entries, workers_)
-                                                    : extractSequential(scan.entries);
-    if (finished) {
-        for (auto &l : links_) {
-            WriteError err = WriteError::None;
-            int sysError = 0;
-            // Asked only after the target is known to be acceptable.
-            const int dirFd = writer_.parentFolder(l.path, err, sysError);
-            if (dirFd >= 0 && writer_.existing(dirFd, l.path.back()) == 2
-                && writer_.linkStaysInside({l.path.begin(), l.path.end() - 1}, l.target)) {
-                const Decision d = decideOverwrite(l.display);
-                if (d == Decision::Cancel) {
-                    report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
-                    break;
-                }
-                l.replace = d == Decision::Replace;
-            }
-            EntryLog log;
-            err = writer_.makeLink(l.path, l.target, l.replace, sysError);
-            const Next n = err == WriteError::None ? (log.item(msg::kExtracted, l.display), Next::Go)
-                                                   : writeFailure(log, l.display, err, sysError);
-            log.replay(report_);
-            if (n == Next::Stop)
-                break;
-        }
-    }
-    // Folder times last: creating their contents changed them.
-    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it)
-        writer_.finishFolder(it->path, it->entry->unixMode, it->entry->hasUnixMode, it->entry->mtime,
-                             it->entry->hasMtime);
-
-    if (scan.status == ScanStatus::Truncated) {
-        if (scan.badEntryRawName.empty())
+    if (survey.status == ScanStatus::Truncated) {
+        if (survey.badEntryRawName.empty())
             report_.fail(UNLHA_ERR_DAMAGED, msg::kCauseTruncatedHeader);
         else
             report_.fail(UNLHA_ERR_DAMAGED,
-                         format(msg::kCauseTruncated, names_.decodePath({}, scan.badEntryRawName).display()));
-    } else if (scan.status == ScanStatus::Damaged) {
-        const std::string last = scan.entries.empty()
+                         format(msg::kCauseTruncated, names_.decodePath({}, survey.badEntryRawName).display()));
+    } else if (survey.status == ScanStatus::Damaged || entries.changed()) {
+        const std::string last = survey.entries == 0
                                      ? std::string()
-                                     : names_.decodePath(scan.entries.back().rawDir, scan.entries.back().rawName).display();
+                                     : names_.decodePath(survey.last.rawDir, survey.last.rawName).display();
         report_.fail(UNLHA_ERR_DAMAGED,
                      last.empty() ? std::string(msg::kCauseDamagedFirstHeader) : format(msg::kCauseDamagedHeader, last));
     }
@@ -656,8 +721,9 @@ int extractArchive(const std::string &archivePath, const std::string &destinatio
     }
     int result;
     {
-        Extraction x(fd, destination, observer, report, workers > 0 ? workers : defaultWorkerCount());
-        result = x.run(static_cast<uint64_t>(st.st_size), baseName(archivePath));
+        Extraction x(fd, static_cast<uint64_t>(st.st_size), destination, observer, report,
+                     workers > 0 ? workers : defaultWorkerCount());
+        result = x.run(baseName(archivePath));
     }
     ::close(fd);
     return result;
@@ -665,7 +731,8 @@ int extractArchive(const std::string &archivePath, const std::string &destinatio
 
 int runCommand(uintptr_t ownerWindow, const char *command, char *output, uint32_t outputSize)
 {
-    Report report;
+    // No more of the report is kept than the caller has room for.
+    Report report(output ? outputSize : 0);
     Command cmd;
     const std::string text = command ? command : "";
     switch (parseCommand(text, cmd)) {

@@ -338,65 +338,79 @@ HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &e)
     return st;
 }
 
-ScanResult scanArchive(int fd, uint64_t fileSize)
+// The first header, behind a self-extractor stub if there is one.
+HeaderStatus HeaderWalker::first(Entry &e)
 {
-    ScanResult res;
-    uint64_t offset = 0;
-    Entry e;
-    HeaderStatus st = readHeader(fd, fileSize, 0, e);
-    if (st != HeaderStatus::Ok) {
-        // Look for the first header behind a self-extractor stub.
-        const size_t n = static_cast<size_t>(fileSize < kSfxSearch ? fileSize : kSfxSearch);
-        std::string buf(n, '\0');
-        if (n == 0 || !readFull(fd, 0, buf.data(), n)) {
-            res.status = ScanStatus::NotArchive;
-            return res;
-        }
-        bool found = false;
-        for (size_t i = 1; i + 7 <= n && !found; ++i) {
-            const auto *p = reinterpret_cast<const uint8_t *>(buf.data()) + i;
-            if (p[2] != '-' || p[6] != '-' || !isMethod(p + 2))
-                continue;
-            if (readHeader(fd, fileSize, i, e) == HeaderStatus::Ok && e.dataOffset + e.packedSize <= fileSize) {
-                offset = i;
-                found = true;
-            }
-        }
-        if (!found) {
-            // A plain archive whose first header is cut short is truncated,
-            // not "not an archive".
-            res.status = st == HeaderStatus::Truncated ? ScanStatus::Truncated : ScanStatus::NotArchive;
-            return res;
-        }
-        st = HeaderStatus::Ok;
+    const HeaderStatus st = readHeader(fd_, fileSize_, 0, e);
+    if (st == HeaderStatus::Ok)
+        return st;
+    const size_t n = static_cast<size_t>(fileSize_ < kSfxSearch ? fileSize_ : kSfxSearch);
+    std::string buf(n, '\0');
+    if (n == 0 || !readFull(fd_, 0, buf.data(), n))
+        return HeaderStatus::Invalid;
+    for (size_t i = 1; i + 7 <= n; ++i) {
+        const auto *p = reinterpret_cast<const uint8_t *>(buf.data()) + i;
+        if (p[2] != '-' || p[6] != '-' || !isMethod(p + 2))
+            continue;
+        if (readHeader(fd_, fileSize_, i, e) == HeaderStatus::Ok && e.dataOffset + e.packedSize <= fileSize_)
+            return HeaderStatus::Ok;
     }
+    // A plain archive whose first header is cut short is truncated, not
+    // "not an archive".
+    return st == HeaderStatus::Truncated ? st : HeaderStatus::Invalid;
+}
 
-    // Every step moves forward by at least one header, so this ends.
-    for (;;) {
-        if (st == HeaderStatus::End)
-            break;
+bool HeaderWalker::next(Entry &e)
+{
+    if (ended_)
+        return false;
+    HeaderStatus st;
+    if (!started_) {
+        started_ = true;
+        st = first(e);
         if (st != HeaderStatus::Ok) {
-            res.status = st == HeaderStatus::Truncated ? ScanStatus::Truncated : ScanStatus::Damaged;
-            return res;
+            ended_ = true;
+            status_ = st == HeaderStatus::Truncated ? ScanStatus::Truncated : ScanStatus::NotArchive;
+            return false;
         }
-        if (e.dataOffset > fileSize || e.packedSize > fileSize - e.dataOffset) {
-            res.status = ScanStatus::Truncated;
-            res.badEntryRawName = e.rawDir + e.rawName;
-            return res;
-        }
-        const uint64_t next = e.dataOffset + e.packedSize;
-        res.entries.push_back(std::move(e));
-        offset = next;
-        st = readHeader(fd, fileSize, offset, e);
+    } else {
+        st = readHeader(fd_, fileSize_, offset_, e);
         // Some MS-DOS archivers end the file with a ^Z.
-        if (st == HeaderStatus::Invalid && offset + 1 == fileSize) {
+        if (st == HeaderStatus::Invalid && offset_ + 1 == fileSize_) {
             uint8_t c = 0;
-            if (readFull(fd, offset, &c, 1) && c == 0x1A)
+            if (readFull(fd_, offset_, &c, 1) && c == 0x1A)
                 st = HeaderStatus::End;
         }
     }
-    if (res.entries.empty())
-        res.status = ScanStatus::NotArchive;
+    if (st != HeaderStatus::Ok) {
+        ended_ = true;
+        if (st == HeaderStatus::End)
+            status_ = count_ == 0 ? ScanStatus::NotArchive : ScanStatus::Ok;
+        else
+            status_ = st == HeaderStatus::Truncated ? ScanStatus::Truncated : ScanStatus::Damaged;
+        return false;
+    }
+    if (e.dataOffset > fileSize_ || e.packedSize > fileSize_ - e.dataOffset) {
+        ended_ = true;
+        status_ = ScanStatus::Truncated;
+        badEntryRawName_ = e.rawDir + e.rawName;
+        return false;
+    }
+    // Every step moves forward by at least one header, so the walk ends.
+    offset_ = e.dataOffset + e.packedSize;
+    ++count_;
+    return true;
+}
+
+ScanResult scanArchive(int fd, uint64_t fileSize)
+{
+    ScanResult res;
+    HeaderWalker walk(fd, fileSize);
+    Entry e;
+    while (walk.next(e))
+        res.entries.push_back(std::move(e));
+    res.status = walk.status();
+    res.badEntryRawName = walk.badEntryRawName();
     return res;
 }
 

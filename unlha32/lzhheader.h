@@ -41,15 +41,44 @@ struct ScanResult {
     std::string badEntryRawName;
 };
 
-// Scans the archive open on `fd` (of `fileSize` bytes). Entries whose data
-// runs past the end of the file end the scan with Truncated; the entries
-// before it are kept so that they can still be extracted.
-ScanResult scanArchive(int fd, uint64_t fileSize);
-
 enum class HeaderStatus { Ok, End, Invalid, Truncated };
 
 // Reads the header at `offset`; on Ok fills `out` (data offset and size
 // included, data not checked against the end of the file).
 HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &out);
+
+// Walks the headers of the archive open on `fd` (of `fileSize` bytes) one
+// entry at a time, so that an archive of any number of entries is read in
+// the same little memory. Walking the same unchanged file again gives the
+// same entries.
+class HeaderWalker {
+public:
+    HeaderWalker(int fd, uint64_t fileSize) : fd_(fd), fileSize_(fileSize) {}
+
+    // True with the next entry in `out`. False at the end, or where the
+    // archive is damaged: an entry whose data runs past the end of the file
+    // ends the walk with Truncated, the entries before it having been given.
+    bool next(Entry &out);
+    // Where the walk ended; Ok until then.
+    ScanStatus status() const { return status_; }
+    // For Truncated: the raw name of the entry where it went wrong (empty
+    // when the header itself could not be read).
+    const std::string &badEntryRawName() const { return badEntryRawName_; }
+
+private:
+    HeaderStatus first(Entry &out);
+
+    int fd_;
+    uint64_t fileSize_;
+    uint64_t offset_ = 0;
+    uint64_t count_ = 0;
+    bool started_ = false;
+    bool ended_ = false;
+    ScanStatus status_ = ScanStatus::Ok;
+    std::string badEntryRawName_;
+};
+
+// The whole walk at once, every entry kept.
+ScanResult scanArchive(int fd, uint64_t fileSize);
 
 } // namespace unlha

@@ -52,7 +52,14 @@ std::string systemErrorText(int err)
 
 void Report::item(const char *prefix, const std::string &name)
 {
-    lines_.push_back(std::string(prefix) + name);
+    const std::size_t len = std::strlen(prefix) + name.size() + 1;
+    if (omitted_ || len > keep_ - items_.size()) {
+        omitted_ = true;
+        return;
+    }
+    items_ += prefix;
+    items_ += name;
+    items_ += '\n';
 }
 
 void Report::skipped(const char *prefix, const std::string &name)
@@ -85,11 +92,7 @@ std::string Report::causeLine() const
 
 std::string Report::text() const
 {
-    std::string s;
-    for (const auto &l : lines_) {
-        s += l;
-        s += '\n';
-    }
+    std::string s = items_;
     if (result_ != 0) {
         s += causeLine();
         s += '\n';
@@ -116,18 +119,21 @@ void Report::write(char *output, uint32_t size) const
         return;
     std::string s = text();
     const size_t room = size - 1;
-    if (s.size() > room && result_ != 0) {
+    if (s.size() > room || omitted_) {
         // Keep the cause whole: the item lines that fit, a mark that some
         // were left out, then the cause.
-        const std::string tail = std::string(msg::kItemsOmitted) + "\n" + causeLine() + "\n";
-        std::string head;
-        for (const auto &l : lines_) {
-            if (head.size() + l.size() + 1 + tail.size() > room)
+        const std::string tail = std::string(msg::kItemsOmitted) + "\n" + causeLine() + (result_ != 0 ? "\n" : "");
+        size_t head = 0;
+        while (head < items_.size()) {
+            const size_t end = items_.find('\n', head) + 1;
+            if (end + tail.size() > room)
                 break;
-            head += l;
-            head += '\n';
+            head = end;
         }
-        s = tail.size() <= room ? head + tail : causeLine();
+        if (tail.size() <= room)
+            s = items_.substr(0, head) + tail;
+        else if (result_ != 0)
+            s = causeLine();
     }
     const size_t n = fitting(s, room);
     std::memcpy(output, s.data(), n);

@@ -1,14 +1,19 @@
 #pragma once
 // What one run did, for the caller's output buffer: one line per item, then
 // the cause of a failure as the last line (the program shows it as the reason).
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace unlha {
 
 class Report {
 public:
+    // Item lines are kept up to `keepBytes` (the caller's buffer size), so
+    // that an archive of any number of entries needs no more memory; the
+    // lines past it are only counted as left out.
+    explicit Report(std::size_t keepBytes = SIZE_MAX) : keep_(keepBytes) {}
+
     void item(const char *prefix, const std::string &name);
     // Records a failure. The most serious result wins; its first cause is
     // the one reported.
@@ -24,7 +29,9 @@ public:
     void write(char *output, uint32_t size) const;
 
 private:
-    std::vector<std::string> lines_;
+    std::size_t keep_;
+    std::string items_; // item lines, each ending in '\n'
+    bool omitted_ = false;
     int result_ = 0;
     std::string cause_;
     int skippedCount_ = 0;

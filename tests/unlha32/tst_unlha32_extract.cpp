@@ -16,6 +16,7 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -42,7 +43,14 @@ struct Scripted : unlha::Observer {
     uint64_t lastProgress = 0;
     std::function<bool(const Scripted &)> cancelWhen;
 
-    void begin(uint64_t t, std::size_t) override { total = t; }
+    std::function<void()> onBegin;
+
+    void begin(uint64_t t, std::size_t) override
+    {
+        total = t;
+        if (onBegin)
+            onBegin();
+    }
     void entry(const std::string &n) override { entries << QString::fromStdString(n); }
     void progress(uint64_t done) override { lastProgress = done; }
     unlha::OverwriteAnswer askOverwrite(const std::string &p) override
@@ -411,6 +419,90 @@ private slots:
         char untouched = 'u';
         unlha::runCommand(0, ("e \"" + run.arc + "\" \"" + run.out + "/\"").toUtf8().constData(), &untouched, 0);
         QCOMPARE(untouched, 'u');
+    }
+
+    // Folders and links are finished after every file, from their headers
+    // read again; nested folders keep their own times and modes.
+    void foldersAndLinksFinishedLast()
+    {
+        Item top{"top"};
+        top.directory = true;
+        top.mode = 040555;
+        top.mtime = 1100000000;
+        Item inner{"inner", "top\xFF"};
+        inner.directory = true;
+        inner.mode = 040751;
+        inner.mtime = 1200000000;
+        const QList<Item> items{top, inner, Item{"deep.txt", "top\xFFinner\xFF", "deep"},
+                                linkItem("shortcut", "top/inner/deep.txt"), Item{"after.txt", {}, "after"}};
+        Run run;
+        writeFile(run.out + "/shortcut", "old");
+        Scripted obs;
+        obs.answers = {unlha::OverwriteAnswer::Replace};
+        QCOMPARE(run.with(obs, testlzh::archive(items, 2)), UNLHA_OK);
+        // The question about the link comes after every file was written.
+        QCOMPARE(obs.asked, QStringList{"shortcut"});
+        QCOMPARE(obs.entries.last(), QString("after.txt"));
+        QCOMPARE(readAll(run.out + "/shortcut"), QByteArray("deep"));
+        QVERIFY(QFileInfo(run.out + "/shortcut").isSymLink());
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(run.out + "/top").constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 0755u); // the owner keeps full access
+        QCOMPARE(st.st_mtime, 1100000000);
+        QCOMPARE(::stat(QFile::encodeName(run.out + "/top/inner").constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 0751u);
+        QCOMPARE(st.st_mtime, 1200000000);
+        QVERIFY(run.report.contains(QString::fromUtf8("展開: shortcut")));
+    }
+
+    // The entries are walked twice, once to count and once to extract; an
+    // archive cut short in between is damage, not a crash or a success.
+    void archiveChangedBetweenWalks()
+    {
+        const QByteArray full = testlzh::archive(
+            {Item{"a.txt", {}, "first"}, Item{"b.txt", {}, QByteArray(5000, 'b')}, Item{"c.txt", {}, "third"}}, 1);
+        for (const int keep : {0, 30, int(full.indexOf("b.txt")) + 40}) {
+            Run run;
+            Scripted obs;
+            obs.onBegin = [&] { QVERIFY(::truncate(QFile::encodeName(run.arc).constData(), keep) == 0); };
+            const int r = run.with(obs, full);
+            QVERIFY2(r == UNLHA_ERR_DAMAGED, qPrintable(QString::number(keep) + ": " + run.report));
+            QVERIFY2(run.causeLine().contains("c.txt") || run.causeLine().contains("b.txt"), qPrintable(run.report));
+            QVERIFY(!QFile::exists(run.out + "/b.txt"));
+            QVERIFY(!QFile::exists(run.out + "/c.txt"));
+            QVERIFY(leftovers(run.tmp.path()).isEmpty());
+        }
+    }
+
+    // The report keeps no more item lines than the caller's buffer holds, so
+    // an archive of a million entries costs no more memory than one of ten.
+    void reportKeepsOnlyWhatFits()
+    {
+        const auto fill = [](unlha::Report &r) {
+            for (int i = 0; i < 10; ++i)
+                r.item("展開: ", "file" + std::to_string(i)); // 14 bytes a line
+        };
+        unlha::Report ok(40);
+        fill(ok);
+        QCOMPARE(ok.text(), std::string("展開: file0\n展開: file1\n"));
+        char buf[128];
+        ok.write(buf, sizeof buf);
+        QCOMPARE(QString::fromUtf8(buf), QString::fromUtf8("展開: file0\n展開: file1\n（以下省略）\n"));
+
+        unlha::Report bad(40);
+        fill(bad);
+        bad.fail(UNLHA_ERR_DAMAGED, "壊れています");
+        bad.write(buf, 40);
+        QCOMPARE(QString::fromUtf8(buf), QString::fromUtf8("（以下省略）\n壊れています\n"));
+        bad.write(buf, sizeof buf);
+        QCOMPARE(QString::fromUtf8(buf),
+                 QString::fromUtf8("展開: file0\n展開: file1\n（以下省略）\n壊れています\n"));
+
+        unlha::Report roomy(1000);
+        fill(roomy);
+        roomy.write(buf, sizeof buf);
+        QCOMPARE(QString::fromUtf8(buf).count(QLatin1Char(0x0A)), 8); // seven whole lines and the mark
+        QVERIFY(QString::fromUtf8(buf).endsWith(QString::fromUtf8("（以下省略）\n")));
     }
 
     // Long buffers take the split-and-join path; every length and alignment
