@@ -49,7 +49,8 @@ int main(int argc, char **argv)
     Watch w;
     if (argc == 4)
         w.cancelAt = w.start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::atof(argv[3])));
-    unlha::Report report;
+    // The program hands the library a 4 KiB report buffer; keep as much.
+    unlha::Report report(4096);
     const int result = unlha::extractArchive(argv[1], argv[2], w, report);
     const auto end = Clock::now();
     std::printf("result %d\nseconds %.3f\nprogress reports %ld, longest gap %.3f s, %llu of %llu bytes\n", result,

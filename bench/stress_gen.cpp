@@ -1,6 +1,6 @@
 // Writes the stress archives: many small stored files, or one stored file
 // larger than 4 GiB (level 2 with the 64-bit sizes of extended header 0x42).
-//   stress-gen many OUT COUNT
+//   stress-gen many OUT COUNT [MAX_BYTES]   (files of 0 to MAX_BYTES-1 bytes, 2048 unless given)
 //   stress-gen big OUT BYTES
 #include <cstdint>
 #include <cstdio>
@@ -86,8 +86,8 @@ void fill(uint8_t *p, size_t n, uint64_t &state)
 
 int main(int argc, char **argv)
 {
-    if (argc != 4 || (std::strcmp(argv[1], "many") != 0 && std::strcmp(argv[1], "big") != 0)) {
-        std::fprintf(stderr, "usage: %s many OUT COUNT | big OUT BYTES\n", argv[0]);
+    if (argc < 4 || argc > 5 || (std::strcmp(argv[1], "many") != 0 && std::strcmp(argv[1], "big") != 0)) {
+        std::fprintf(stderr, "usage: %s many OUT COUNT [MAX_BYTES] | big OUT BYTES\n", argv[0]);
         return 2;
     }
     initCrc();
@@ -97,9 +97,10 @@ int main(int argc, char **argv)
     uint64_t state = 42;
     if (std::strcmp(argv[1], "many") == 0) {
         const long count = std::atol(argv[3]);
+        const long maxBytes = argc == 5 ? std::atol(argv[4]) : 2048;
         std::vector<uint8_t> data;
         for (long i = 0; i < count; ++i) {
-            data.resize(size_t((i * 7919) % 2048));
+            data.resize(size_t((i * 7919) % maxBytes));
             fill(data.data(), data.size(), state);
             const std::string h = header("f" + std::to_string(i) + ".txt", "d" + std::to_string(i % 100),
                                          data.size(), crc16(0, data.data(), data.size()));
