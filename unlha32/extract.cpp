@@ -41,13 +41,19 @@ struct Survey {
     uint64_t largest = 0;
     uint64_t files = 0;
     bool libarchive = true;
+    bool cancelled = false;
     Entry last; // for the cause when the walk ended on damage
 
-    Survey(int fd, uint64_t fileSize)
+    Survey(int fd, uint64_t fileSize, const Observer &obs)
     {
         HeaderWalker walk(fd, fileSize);
         Entry e;
         while (walk.next(e)) {
+            // A million headers take a while to read from a cold disk.
+            if (entries % 1024 == 1023 && obs.cancelled()) {
+                cancelled = true;
+                return;
+            }
             ++entries;
             libarchive = libarchive && suitsLibarchive(e);
             if (e.kind == EntryKind::File) {
@@ -665,7 +671,11 @@ int Extraction::run(const std::string &archiveName)
         report_.fail(UNLHA_ERR_NOT_ARCHIVE, format(msg::kCauseEmptyFile, archiveName));
         return report_.result();
     }
-    const Survey survey(fd_, fileSize_);
+    const Survey survey(fd_, fileSize_, obs_);
+    if (survey.cancelled) {
+        report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
+        return report_.result();
+    }
     if (survey.status == ScanStatus::NotArchive) {
         report_.fail(UNLHA_ERR_NOT_ARCHIVE, format(msg::kCauseNotArchive, archiveName));
         return report_.result();

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <vector>
 
 namespace unlha {
 namespace {
@@ -37,6 +39,48 @@ bool readFull(int fd, uint64_t off, void *buf, size_t n)
     }
     return true;
 }
+
+} // namespace
+
+// Reads at any offset, walking headers through a buffer so that the
+// headers of small neighbouring entries cost one system call between them.
+class ByteSource {
+public:
+    ByteSource(int fd, bool buffered) : fd_(fd)
+    {
+        if (buffered)
+            buf_.resize(kBuffer);
+    }
+    bool read(uint64_t off, void *out, size_t n)
+    {
+        if (off >= start_ && off - start_ <= len_ && n <= len_ - (off - start_)) {
+            std::memcpy(out, buf_.data() + (off - start_), n);
+            return true;
+        }
+        if (n > buf_.size() / 2)
+            return readFull(fd_, off, out, n);
+        ssize_t r;
+        do
+            r = pread(fd_, buf_.data(), buf_.size(), static_cast<off_t>(off));
+        while (r < 0 && errno == EINTR);
+        start_ = off;
+        len_ = r > 0 ? static_cast<size_t>(r) : 0;
+        if (len_ >= n) {
+            std::memcpy(out, buf_.data(), n);
+            return true;
+        }
+        return readFull(fd_, off, out, n);
+    }
+
+private:
+    static constexpr size_t kBuffer = 64 * 1024;
+    int fd_;
+    std::vector<uint8_t> buf_;
+    uint64_t start_ = 0;
+    size_t len_ = 0;
+};
+
+namespace {
 
 bool isMethod(const uint8_t *m)
 {
@@ -159,7 +203,7 @@ void classify(Entry &e)
     }
 }
 
-HeaderStatus readLevel01(int fd, uint64_t fileSize, uint64_t offset, const uint8_t *h, Entry &e)
+HeaderStatus readLevel01(ByteSource &src, uint64_t fileSize, uint64_t offset, const uint8_t *h, Entry &e)
 {
     const size_t hlen = static_cast<size_t>(h[0]) + 2;
     const int level = h[20];
@@ -168,7 +212,7 @@ HeaderStatus readLevel01(int fd, uint64_t fileSize, uint64_t offset, const uint8
     if (offset + hlen > fileSize)
         return HeaderStatus::Truncated;
     uint8_t b[260];
-    if (!readFull(fd, offset, b, hlen))
+    if (!src.read(offset, b, hlen))
         return HeaderStatus::Truncated;
     uint8_t sum = 0;
     for (size_t i = 2; i < hlen; ++i)
@@ -219,7 +263,7 @@ HeaderStatus readLevel01(int fd, uint64_t fileSize, uint64_t offset, const uint8
         if (extTotal > e.packedSize)
             return HeaderStatus::Invalid;
         ext.resize(next);
-        if (!readFull(fd, pos, ext.data(), next))
+        if (!src.read(pos, ext.data(), next))
             return HeaderStatus::Truncated;
         const auto *d = reinterpret_cast<const uint8_t *>(ext.data());
         applyExt(e, st, d[0], d + 1, next - 3, 0);
@@ -234,7 +278,7 @@ HeaderStatus readLevel01(int fd, uint64_t fileSize, uint64_t offset, const uint8
     return HeaderStatus::Ok;
 }
 
-HeaderStatus readLevel23(int fd, uint64_t fileSize, uint64_t offset, const uint8_t *h, Entry &e)
+HeaderStatus readLevel23(ByteSource &src, uint64_t fileSize, uint64_t offset, const uint8_t *h, Entry &e)
 {
     const int level = h[20];
     const size_t sizeField = level == 2 ? 2 : 4;
@@ -249,7 +293,7 @@ HeaderStatus readLevel23(int fd, uint64_t fileSize, uint64_t offset, const uint8
         if (offset + 32 > fileSize)
             return HeaderStatus::Truncated;
         uint8_t t[8];
-        if (!readFull(fd, offset + 24, t, 8))
+        if (!src.read(offset + 24, t, 8))
             return HeaderStatus::Truncated;
         total = u32(t);
         firstExt = 28;
@@ -262,7 +306,7 @@ HeaderStatus readLevel23(int fd, uint64_t fileSize, uint64_t offset, const uint8
     // the extended headers to run up to two bytes past the stated size.
     const uint64_t slack = level == 2 ? (fileSize - offset - total < 2 ? fileSize - offset - total : 2) : 0;
     std::string buf(total + slack, '\0');
-    if (!readFull(fd, offset, buf.data(), buf.size()))
+    if (!src.read(offset, buf.data(), buf.size()))
         return HeaderStatus::Truncated;
     auto *b = reinterpret_cast<uint8_t *>(buf.data());
     const uint64_t limit = total + slack;
@@ -298,14 +342,14 @@ HeaderStatus readLevel23(int fd, uint64_t fileSize, uint64_t offset, const uint8
 
 } // namespace
 
-HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &e)
+static HeaderStatus readHeader(ByteSource &src, uint64_t fileSize, uint64_t offset, Entry &e)
 {
     if (offset >= fileSize)
         return HeaderStatus::End;
     uint8_t h[24] = {};
     const uint64_t avail = fileSize - offset;
     const size_t n = avail < sizeof h ? static_cast<size_t>(avail) : sizeof h;
-    if (!readFull(fd, offset, h, n))
+    if (!src.read(offset, h, n))
         return HeaderStatus::Truncated;
     if (h[0] == 0)
         return HeaderStatus::End;
@@ -324,11 +368,11 @@ HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &e)
     switch (e.level) {
     case 0:
     case 1:
-        st = readLevel01(fd, fileSize, offset, h, e);
+        st = readLevel01(src, fileSize, offset, h, e);
         break;
     case 2:
     case 3:
-        st = readLevel23(fd, fileSize, offset, h, e);
+        st = readLevel23(src, fileSize, offset, h, e);
         break;
     default:
         return HeaderStatus::Invalid;
@@ -338,10 +382,16 @@ HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &e)
     return st;
 }
 
+HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &e)
+{
+    ByteSource src(fd, false);
+    return readHeader(src, fileSize, offset, e);
+}
+
 // The first header, behind a self-extractor stub if there is one.
 HeaderStatus HeaderWalker::first(Entry &e)
 {
-    const HeaderStatus st = readHeader(fd_, fileSize_, 0, e);
+    const HeaderStatus st = readHeader(*src_, fileSize_, 0, e);
     if (st == HeaderStatus::Ok)
         return st;
     const size_t n = static_cast<size_t>(fileSize_ < kSfxSearch ? fileSize_ : kSfxSearch);
@@ -352,13 +402,20 @@ HeaderStatus HeaderWalker::first(Entry &e)
         const auto *p = reinterpret_cast<const uint8_t *>(buf.data()) + i;
         if (p[2] != '-' || p[6] != '-' || !isMethod(p + 2))
             continue;
-        if (readHeader(fd_, fileSize_, i, e) == HeaderStatus::Ok && e.dataOffset + e.packedSize <= fileSize_)
+        if (readHeader(*src_, fileSize_, i, e) == HeaderStatus::Ok && e.dataOffset + e.packedSize <= fileSize_)
             return HeaderStatus::Ok;
     }
     // A plain archive whose first header is cut short is truncated, not
     // "not an archive".
     return st == HeaderStatus::Truncated ? st : HeaderStatus::Invalid;
 }
+
+HeaderWalker::HeaderWalker(int fd, uint64_t fileSize)
+    : fd_(fd), fileSize_(fileSize), src_(std::make_unique<ByteSource>(fd, true))
+{
+}
+
+HeaderWalker::~HeaderWalker() = default;
 
 bool HeaderWalker::next(Entry &e)
 {
@@ -374,11 +431,11 @@ bool HeaderWalker::next(Entry &e)
             return false;
         }
     } else {
-        st = readHeader(fd_, fileSize_, offset_, e);
+        st = readHeader(*src_, fileSize_, offset_, e);
         // Some MS-DOS archivers end the file with a ^Z.
         if (st == HeaderStatus::Invalid && offset_ + 1 == fileSize_) {
             uint8_t c = 0;
-            if (readFull(fd_, offset_, &c, 1) && c == 0x1A)
+            if (src_->read(offset_, &c, 1) && c == 0x1A)
                 st = HeaderStatus::End;
         }
     }

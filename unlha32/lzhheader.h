@@ -3,6 +3,7 @@
 // extractor knows all entries, their sizes and where their data lies, and
 // can tell a truncated or damaged archive up front.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,9 +52,14 @@ HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &out);
 // entry at a time, so that an archive of any number of entries is read in
 // the same little memory. Walking the same unchanged file again gives the
 // same entries.
+class ByteSource;
+
 class HeaderWalker {
 public:
-    HeaderWalker(int fd, uint64_t fileSize) : fd_(fd), fileSize_(fileSize) {}
+    HeaderWalker(int fd, uint64_t fileSize);
+    ~HeaderWalker();
+    HeaderWalker(const HeaderWalker &) = delete;
+    HeaderWalker &operator=(const HeaderWalker &) = delete;
 
     // True with the next entry in `out`. False at the end, or where the
     // archive is damaged: an entry whose data runs past the end of the file
@@ -70,6 +76,7 @@ private:
 
     int fd_;
     uint64_t fileSize_;
+    std::unique_ptr<ByteSource> src_;
     uint64_t offset_ = 0;
     uint64_t count_ = 0;
     bool started_ = false;

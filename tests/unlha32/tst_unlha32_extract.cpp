@@ -368,6 +368,20 @@ private slots:
         QCOMPARE(readAll(run.out + "/first.txt"), QByteArray("done"));
         QVERIFY(!QFileInfo::exists(run.out + "/big.bin"));
         QVERIFY(leftovers(run.tmp.path()).isEmpty());
+
+        // Asked while the headers of a long archive are still being read:
+        // answered there, before anything is begun.
+        QList<Item> many;
+        for (int i = 0; i < 3000; ++i)
+            many << Item{"f" + QByteArray::number(i), {}, {}};
+        Scripted early;
+        bool begun = false;
+        early.onBegin = [&] { begun = true; };
+        early.cancelWhen = [](const Scripted &) { return true; };
+        Run fresh;
+        QCOMPARE(fresh.with(early, testlzh::archive(many, 2)), UNLHA_ERR_CANCELLED);
+        QVERIFY(!begun);
+        QVERIFY(QDir(fresh.out).isEmpty());
     }
 
     void reportCutToFit()
