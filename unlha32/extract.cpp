@@ -30,6 +30,8 @@ constexpr uint64_t kProgressStep = 64 * 1024;
 // How often the extraction's thread looks at cancel and progress while the
 // workers decode.
 constexpr std::chrono::milliseconds kPollInterval{20};
+// The longest the progress stays still while bytes are being done.
+constexpr std::chrono::milliseconds kProgressInterval{100};
 
 // What the first walk over the headers learns; only the entries themselves
 // are not kept, however many there are.
@@ -185,9 +187,18 @@ private:
     {
         const uint64_t d = done_.load(std::memory_order_relaxed);
         if (always || d >= reported_ + kProgressStep) {
-            reported_ = d;
-            obs_.progress(d);
+            sendProgress(d);
+            return;
         }
+        // Tiny files add few bytes each; the bar still moves every so often.
+        if (d != reported_ && std::chrono::steady_clock::now() - reportedAt_ >= kProgressInterval)
+            sendProgress(d);
+    }
+    void sendProgress(uint64_t d)
+    {
+        reported_ = d;
+        reportedAt_ = std::chrono::steady_clock::now();
+        obs_.progress(d);
     }
     void skipBytes(const Entry &e)
     {
@@ -214,6 +225,7 @@ private:
     bool skipAll_ = false;
     std::atomic<uint64_t> done_{0};
     uint64_t reported_ = 0;
+    std::chrono::steady_clock::time_point reportedAt_{};
 };
 
 Extraction::Decision Extraction::decideOverwrite(const std::string &display)
