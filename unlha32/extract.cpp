@@ -7,7 +7,7 @@
 #include "unlha32/names.h"
 #include "unlha32/outputpipe.h"
 #include "unlha32/parallel.h"
-#include "unlha32/ownerui.h"
+#include "unlha32/ownerlink.h"
 #include "unlha32/unlha32.h"
 #include "unlha32/writer.h"
 
@@ -777,7 +777,7 @@ int runCommand(uintptr_t ownerWindow, const char *command, char *output, uint32_
     const auto work = [&](Observer &obs) { return extractArchive(cmd.archive, cmd.destination, obs, report); };
     int result = -1;
     if (ownerWindow != 0)
-        result = runWithOwner(ownerWindow, baseName(cmd.archive), work);
+        result = runUnderOwner(ownerWindow, baseName(cmd.archive), work);
     if (result == -1) {
         Observer quiet;
         result = work(quiet);

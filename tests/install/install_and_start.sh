@@ -25,7 +25,12 @@ if [ "${1:-}" != --inside ]; then
 
   [ -x "$prefix/bin/hoguren" ] || fail "bin/hoguren missing"
   [ -f "$prefix/lib/hoguren/libunlha32.so" ] || fail "lib/hoguren/libunlha32.so missing"
+  [ -f "$prefix/lib/hoguren/libunlha32ui.so" ] || fail "lib/hoguren/libunlha32ui.so missing"
   [ ! -e "$prefix/bin/libunlha32.so" ] || fail "library installed beside the program"
+  # Extracting without a window must not load Qt; only the companion needs it.
+  if readelf -d "$prefix/lib/hoguren/libunlha32.so" | grep NEEDED | grep -q Qt; then
+    fail "libunlha32.so needs Qt"
+  fi
   desktop="$prefix/share/applications/hoguren.desktop"
   [ -f "$desktop" ] || fail "desktop entry missing"
   for size in 16 32 48 64 128 256; do
