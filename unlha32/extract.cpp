@@ -632,7 +632,7 @@ void Extraction::makeLinks()
     for (const uint64_t offset : links_) {
         Entry e;
         if (readHeader(fd_, fileSize_, offset, e) != HeaderStatus::Ok || e.kind != EntryKind::Symlink)
-            continue; // the file changed under us; the damage is reported already
+            continue; // the archive changed under us: leave it be
         const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
         if (path.components.empty() || path.tooLong)
             continue;

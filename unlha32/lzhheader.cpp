@@ -57,7 +57,7 @@ public:
             std::memcpy(out, buf_.data() + (off - start_), n);
             return true;
         }
-        if (n > buf_.size() / 2)
+        if (buf_.empty() || n > buf_.size() / 2)
             return readFull(fd_, off, out, n);
         ssize_t r;
         do
