@@ -7,12 +7,12 @@ set -euo pipefail
 
 program=$1
 archive=$2
-for tool in xvfb-run xdotool bsdtar; do
+for tool in Xvfb xdotool bsdtar; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
 done
 if [[ -z ${HOGUREN_E2E_DISPLAY:-} ]]; then
     export HOGUREN_E2E_DISPLAY=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+    exec "$(dirname "$0")/../with-xvfb" "$0" "$@"
 fi
 unset QT_QPA_PLATFORM  # ctest sets offscreen for the unit tests
 

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # End-to-end extraction: run.sh PROGRAM EXAMPLES_DIR
-# Starts itself again inside xvfb-run. HOGUREN_E2E_SHOTS=DIR keeps screenshots.
+# Starts itself again under its own Xvfb. HOGUREN_E2E_SHOTS=DIR keeps screenshots.
 set -uo pipefail
 
 PROGRAM=$1
 EXAMPLES=$2
 SAMPLE="$EXAMPLES/サンプル.LZH"
 
-for tool in xvfb-run xdotool bsdtar; do
+for tool in Xvfb xdotool bsdtar; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 [ -f "$SAMPLE" ] || { echo "SKIP: no $SAMPLE"; exit 77; }
 
 if [ -z "${HOGUREN_E2E_INNER:-}" ]; then
-  HOGUREN_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+  HOGUREN_E2E_INNER=1 exec "$(dirname "$0")/../with-xvfb" "$0" "$@"
 fi
 unset QT_QPA_PLATFORM
 

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Starts the program as a user would and checks which window appears, where,
-# and that its buttons end the process with status 0. Runs inside xvfb-run.
+# and that its buttons end the process with status 0. Runs under tests/with-xvfb.
 set -u
 BIN=$1
 WORK=$(mktemp -d)
@@ -105,7 +105,7 @@ if id=$(wait_window 'ほぐれん   Ｖｅｒｓｉｏｎ．３．５' 10); then
     rc=$(wait_exit)
     [ "$rc" = 0 ] && ok "了       解 ends with status 0" || fail "Form10 button: exit $rc"
 else
-    fail "x.lzh: notice did not appear"; kill "$PID"; wait "$PID"
+    fail "x.lzh: notice did not appear"; kill "$PID"; wait "$PID"; cat "$WORK/stderr"
 fi
 
 # 3. An archive: the title card, then the main window about 2 s later;

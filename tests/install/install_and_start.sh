@@ -45,7 +45,7 @@ if [ "${1:-}" != --inside ]; then
   fi
 
   mkdir -p "$tmp/work"
-  xvfb-run -a -s "-screen 0 1280x1024x24" \
+  "$source/tests/with-xvfb" \
     "$0" --inside "$prefix" "$tmp" "$build" "$source" || exit $?
   echo "OK"
   exit 0
