@@ -105,7 +105,7 @@ if id=$(wait_window 'ほぐれん   Ｖｅｒｓｉｏｎ．３．５' 10); then
     rc=$(wait_exit)
     [ "$rc" = 0 ] && ok "了       解 ends with status 0" || fail "Form10 button: exit $rc"
 else
-    fail "x.lzh: notice did not appear"; kill "$PID"; wait "$PID"; cat "$WORK/stderr"
+    fail "x.lzh: notice did not appear"; kill "$PID"; wait "$PID"
 fi
 
 # 3. An archive: the title card, then the main window about 2 s later;
