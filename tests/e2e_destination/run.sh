@@ -2,18 +2,14 @@
 # Opens the new-folder dialog, is refused an existing name, creates a new
 # folder, then drags the floppy onto the drive: the archive must land in the
 # new folder and nowhere else.
-# Usage: run.sh PATH/TO/hoguren ARCHIVE.LZH
+# Usage: with-xvfb run.sh PATH/TO/hoguren ARCHIVE.LZH
 set -euo pipefail
 
 program=$1
 archive=$2
-for tool in Xvfb xdotool bsdtar; do
+for tool in xdotool bsdtar; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
 done
-if [[ -z ${HOGUREN_E2E_DISPLAY:-} ]]; then
-    export HOGUREN_E2E_DISPLAY=1
-    exec "$(dirname "$0")/../with-xvfb" "$0" "$@"
-fi
 unset QT_QPA_PLATFORM  # ctest sets offscreen for the unit tests
 
 work=$(mktemp -d)

@@ -1,20 +1,17 @@
 #!/usr/bin/env bash
-# End-to-end extraction: run.sh PROGRAM EXAMPLES_DIR
-# Starts itself again under its own Xvfb. HOGUREN_E2E_SHOTS=DIR keeps screenshots.
+# End-to-end extraction: with-xvfb run.sh PROGRAM EXAMPLES_DIR
+# HOGUREN_E2E_SHOTS=DIR keeps screenshots.
 set -uo pipefail
 
 PROGRAM=$1
 EXAMPLES=$2
 SAMPLE="$EXAMPLES/サンプル.LZH"
 
-for tool in Xvfb xdotool bsdtar; do
+for tool in xdotool bsdtar; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 [ -f "$SAMPLE" ] || { echo "SKIP: no $SAMPLE"; exit 77; }
 
-if [ -z "${HOGUREN_E2E_INNER:-}" ]; then
-  HOGUREN_E2E_INNER=1 exec "$(dirname "$0")/../with-xvfb" "$0" "$@"
-fi
 unset QT_QPA_PLATFORM
 
 # Window captions and control centres (client coordinates, from the layouts).
