@@ -11,15 +11,21 @@
 #include <QLabel>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
+// The library splits the command at blanks, reads a leading '-' as a
+// switch, and takes a quoted operand literally with "" standing for one '"'.
 QString quoteOperand(const QString &operand)
 {
-    for (QChar c : operand) {
-        if (c.isSpace())
-            return u'"' + operand + u'"';
-    }
-    return operand;
+    const bool needsQuotes = operand.startsWith(u'-') || operand.contains(u'"')
+        || std::any_of(operand.cbegin(), operand.cend(), [](QChar c) { return c.isSpace(); });
+    if (!needsQuotes)
+        return operand;
+    QString quoted = operand;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + quoted + u'"';
 }
 
 QString causeForCode(int code)
@@ -30,7 +36,6 @@ QString causeForCode(int code)
     case UNLHA_ERR_DAMAGED: return kCauseDamaged;
     case UNLHA_ERR_METHOD: return kCauseMethod;
     case UNLHA_ERR_WRITE: return kCauseWrite;
-    case UNLHA_ERR_CANCELLED: return kCauseCancelled;
     case UNLHA_ERR_SKIPPED: return kCauseSkipped;
     case UNLHA_ERR_COMMAND: return kCauseCommand;
     default: return kCauseOther;
@@ -47,6 +52,10 @@ QString extractCommand(const QString &archive, const QString &folder)
 QString failureText(int code, const QString &report)
 {
     using namespace texts::extraction;
+    // A cancel is the user's own doing: the library's cause would only say
+    // it a second time.
+    if (code == UNLHA_ERR_CANCELLED)
+        return kCancelled;
     // The library lists the items first and puts the cause of a failure on
     // the report's last line; the items would only bury the cause here.
     QString cause;
@@ -55,8 +64,7 @@ QString failureText(int code, const QString &report)
         cause = it->trimmed();
     if (cause.isEmpty())
         cause = causeForCode(code);
-    const QString first = code == UNLHA_ERR_CANCELLED ? kCancelled : kFailed;
-    return first + u'\r' + cause;
+    return kFailed + u'\r' + cause;
 }
 
 void runExtraction(Form2 &form)

@@ -10,11 +10,12 @@ void runExtraction(Form2 &form);
 
 // The archiver command for `archive` (the main window's archive path, as it
 // stands) and the destination `folder`; the folder always gets a trailing
-// separator. An operand with a blank in it is quoted so that the library
-// cannot split it or read part of it as a switch.
+// separator. An operand with a blank or a '"' in it, or starting with '-', is
+// quoted (each '"' doubled inside) so that the library neither splits it nor
+// reads it as a switch; any other operand goes as it is.
 QString extractCommand(const QString &archive, const QString &folder);
 
-// The text of the message box for a failed run: the first line says failed or
-// cancelled, the second gives the cause from the library's `report`, or a
-// cause named after `code` when the report has none.
+// The text of the message box for a run that did not succeed: for a cancel,
+// just that it was cancelled; otherwise that it failed, then the cause from
+// the library's `report`, or one named after `code` when the report has none.
 QString failureText(int code, const QString &report);

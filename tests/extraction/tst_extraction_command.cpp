@@ -51,10 +51,14 @@ private slots:
         // Several paths in the argument string stay together as one operand.
         QTest::newRow("several paths")
             << "/a/x.LZH /b/y.LZH" << "/dest" << "e \"/a/x.LZH /b/y.LZH\" /dest/";
-        // Without a blank an operand is left exactly as it is: no trimming,
-        // no quoting of a leading dash or of non-ASCII names.
-        QTest::newRow("untouched without blanks")
-            << "-圧縮/日本語.LZH" << "/tmp/解凍先" << "e -圧縮/日本語.LZH /tmp/解凍先/";
+        // Any other operand is left exactly as it is: no trimming, no
+        // quoting of non-ASCII names or of a dash inside.
+        QTest::newRow("untouched otherwise")
+            << "圧縮-1/日本語.LZH" << "/tmp/解凍先" << "e 圧縮-1/日本語.LZH /tmp/解凍先/";
+        // A leading dash would be a switch; a quotation mark is doubled.
+        QTest::newRow("leading dash") << "-x.LZH" << "-out" << "e \"-x.LZH\" \"-out/\"";
+        QTest::newRow("quotation marks")
+            << "/tmp/say\"hi\".LZH" << "/tmp/\"a b\"" << "e \"/tmp/say\"\"hi\"\".LZH\" \"/tmp/\"\"a b\"\"/\"";
         QTest::newRow("empty caption") << "" << "/tmp" << "e  /tmp/";
     }
     void command()
@@ -74,12 +78,12 @@ private slots:
         QCOMPARE(failureText(UNLHA_ERR_DAMAGED, report),
                  kFailed + "\rCRC エラー: sub/d.txt — データが壊れています");
 
+        // A cancel is said once, without the library's own words for it.
         QCOMPARE(failureText(UNLHA_ERR_CANCELLED, QStringLiteral("展開: a.txt\n中止しました")),
-                 kCancelled + "\r中止しました");
+                 kCancelled);
 
         // A silent library still gets a cause, chosen by its result.
         QCOMPARE(failureText(UNLHA_ERR_WRITE, QString()), kFailed + u'\r' + kCauseWrite);
-        QCOMPARE(failureText(UNLHA_ERR_CANCELLED, QStringLiteral(" \n")), kCancelled + u'\r' + kCauseCancelled);
         QCOMPARE(failureText(-1, QString()), kFailed + u'\r' + kCauseOther);
     }
 

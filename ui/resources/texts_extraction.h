@@ -21,7 +21,6 @@ inline const QString kCauseNotArchive = QStringLiteral("LHA書庫ではないか
 inline const QString kCauseDamaged = QStringLiteral("書庫が壊れています。");
 inline const QString kCauseMethod = QStringLiteral("対応していない圧縮形式です。");
 inline const QString kCauseWrite = QStringLiteral("解凍先に書き込めませんでした。");
-inline const QString kCauseCancelled = QStringLiteral("解凍は途中で中止されました。");
 inline const QString kCauseSkipped = QStringLiteral("解凍しなかったファイルがあります。");
 inline const QString kCauseCommand = QStringLiteral("書庫ファイルまたは解凍先フォルダが見つかりません。");
 inline const QString kCauseOther = QStringLiteral("解凍ライブラリがエラーを返しました。");
