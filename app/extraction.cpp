@@ -3,6 +3,7 @@
 #include "app/form4.h"
 #include "archive/unlha32library.h"
 #include "ui/main/dirlistbox.h"
+#include "ui/main/drivelistbox.h"
 #include "ui/main/form2.h"
 #include "ui/resources/texts_extraction.h"
 #include "ui/windows/msgbox.h"
@@ -76,6 +77,14 @@ void runExtraction(Form2 &form)
     if (running)
         return;
     running = true;
+
+    // The chosen volume may have been pulled out since it was chosen; its
+    // mount point is then a bare folder, and writing there would "succeed".
+    if (!volumeModel().isMounted(form.Drive4->drive())) {
+        running = false;
+        msgBox(kFailed + u'\r' + kDriveNotReady, kMbOk, kErrorTitle);
+        return;
+    }
 
     std::optional<archive::RunResult> result;
     if (archive::version()) {

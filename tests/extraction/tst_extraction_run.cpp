@@ -4,7 +4,9 @@
 #include "app/extraction.h"
 #include "app/form4.h"
 #include "archive/unlha32library.h"
+#include "tests/destination/fakefs.h"
 #include "ui/main/dirlistbox.h"
+#include "ui/main/drivelistbox.h"
 #include "ui/main/form2.h"
 #include "ui/resources/texts_extraction.h"
 #include "ui/windows/msgbox.h"
@@ -44,6 +46,7 @@ class TestExtractionRun : public QObject {
     QTemporaryDir m_tmp;
     QList<Box> m_boxes;
     int m_endings = 0;
+    FakeFileSystem m_fakeFs;
 
     QString logPath() const { return m_tmp.filePath("calls.log"); }
     QStringList calls() const
@@ -97,24 +100,40 @@ private slots:
         QTest::addColumn<int>("result");
         QTest::addColumn<QByteArray>("report");
         QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("driveGone");
         QTest::newRow("damaged") << UNLHA_ERR_DAMAGED << QByteArray("展開: a.txt\nCRC エラー: b.txt\n")
-                                 << kFailed + "\rCRC エラー: b.txt";
+                                 << kFailed + "\rCRC エラー: b.txt" << false;
         QTest::newRow("cancelled") << UNLHA_ERR_CANCELLED << QByteArray("展開: a.txt\n中止しました")
-                                   << kCancelled;
+                                   << kCancelled << false;
+        // The chosen stick was pulled after it was chosen: the library is
+        // not even asked.
+        QTest::newRow("drive gone") << UNLHA_OK << QByteArray() << kFailed + "\r" + kDriveNotReady
+                                    << true;
     }
     void failureLeavesMainWindowUsable()
     {
         QFETCH(int, result);
         QFETCH(QByteArray, report);
         QFETCH(QString, text);
+        QFETCH(bool, driveGone);
         answer(result, report);
         form2().Label1->setText(m_tmp.filePath("a.LZH"));
         QCOMPARE(form2().Dir4->setPath(m_tmp.path()), 0);
+        if (driveGone) {
+            m_fakeFs.mount("/media/usb");
+            volumeModel().setFileSystem(m_fakeFs);
+            form2().Drive4->setDrive("/media/usb");
+            QCOMPARE(form2().Dir4->path(), QString("/media/usb"));
+            m_fakeFs.unmount("/media/usb");
+        }
 
         form2().Image2_DragDrop();
 
-        QCOMPARE(calls(), QStringList({"UnlhaGetVersion",
-                                       unlhaCall("e " + m_tmp.filePath("a.LZH") + " " + m_tmp.path() + "/")}));
+        if (driveGone)
+            QVERIFY(calls().isEmpty());
+        else
+            QCOMPARE(calls(), QStringList({"UnlhaGetVersion",
+                                           unlhaCall("e " + m_tmp.filePath("a.LZH") + " " + m_tmp.path() + "/")}));
         QCOMPARE(m_boxes.size(), 1);
         QCOMPARE(m_boxes[0].text, text);
         QCOMPARE(m_boxes[0].style, kMbOk);
@@ -122,6 +141,14 @@ private slots:
         QVERIFY(form2().isEnabled());
         QVERIFY(!shownReport());
         QCOMPARE(m_endings, 0);
+    }
+
+    void cleanup()
+    {
+        if (&volumeModel().fileSystem() != &realFileSystem()) {
+            volumeModel().setFileSystem(realFileSystem());
+            form2().Drive4->setDrive(m_tmp.path());
+        }
     }
 
     void readsCaptionAndPathAtDropTime()

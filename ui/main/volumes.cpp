@@ -328,6 +328,15 @@ QString VolumeModel::currentFolder(const QString &mountPoint) const
     return mountPoint;
 }
 
+bool VolumeModel::isMounted(const QString &mountPoint) const
+{
+    if (mountPoint == QLatin1String("/"))
+        return true;
+    const QList<Volume> now = m_fs->volumes();
+    return std::any_of(now.cbegin(), now.cend(),
+                       [&](const Volume &v) { return v.mountPoint == mountPoint; });
+}
+
 VolumeModel::Listing VolumeModel::openFolder(const QString &path) const
 {
     Listing l;
@@ -336,14 +345,9 @@ VolumeModel::Listing VolumeModel::openFolder(const QString &path) const
         l.error = kErrPathNotFound;
         return l;
     }
-    const QString mp = volumeOf(l.path).mountPoint;
-    if (mp != QLatin1String("/")) {
-        const QList<Volume> now = m_fs->volumes();
-        if (std::none_of(now.cbegin(), now.cend(),
-                         [&](const Volume &v) { return v.mountPoint == mp; })) {
-            l.error = kErrDeviceUnavailable;
-            return l;
-        }
+    if (!isMounted(volumeOf(l.path).mountPoint)) {
+        l.error = kErrDeviceUnavailable;
+        return l;
     }
     QStringList names;
     l.error = errorNumberFor(m_fs->listFolders(l.path, names));

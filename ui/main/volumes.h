@@ -82,6 +82,12 @@ public:
         QString path;         // the folder, normalised
         QStringList folders;  // its sub-folders, sorted, dot-folders left out
     };
+    // Whether the volume listed at `mountPoint` is mounted now (read again,
+    // not the list as last read). "/" always is. A pulled stick leaves its
+    // mount point as an empty folder of the volume below: writing there
+    // would look like success.
+    bool isMounted(const QString &mountPoint) const;
+
     // Reads a folder. A volume that was listed but is no longer mounted
     // counts as a device that is not there.
     Listing openFolder(const QString &path) const;
