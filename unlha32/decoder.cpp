@@ -193,25 +193,35 @@ public:
             archive_read_free(a);
             return fallback_.decode(e, sink);
         }
+        // libarchive's output counts only when it is the whole entry:
+        // exactly the original size, its own CRC check passed. It decodes a
+        // stream to its end where lhasa stops at the original size, and
+        // judges a damaged end differently; on any other ending lhasa, which
+        // decodes every entry libarchive does not suit, decodes this one
+        // too, so that no outcome depends on which backend read the archive.
         uint64_t done = 0;
+        bool whole = false;
         while (st == DecodeStatus::Ok) {
             const void *block = nullptr;
             size_t size = 0;
             la_int64_t offset = 0;
             const int r = archive_read_data_block(a, &block, &size, &offset);
-            if (r == ARCHIVE_EOF)
+            if (r == ARCHIVE_EOF) {
+                whole = done == e.originalSize;
                 break;
-            // A warning here is libarchive's own CRC check; ours follows.
+            }
             if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
                 st = DecodeStatus::Damaged;
                 break;
             }
             if (size == 0) {
-                if (r == ARCHIVE_WARN)
+                if (r == ARCHIVE_WARN) // a CRC mismatch, or a method it cannot decode
                     break;
                 continue;
             }
-            if (static_cast<uint64_t>(offset) != done) {
+            // The surplus is not delivered: decoding it could run far
+            // beyond what the header promised.
+            if (static_cast<uint64_t>(offset) != done || size > e.originalSize - done) {
                 st = DecodeStatus::Damaged;
                 break;
             }
@@ -222,13 +232,13 @@ public:
             }
         }
         archive_read_free(a);
-        if (st == DecodeStatus::Damaged && client.w.error)
+        if (whole || st == DecodeStatus::Stopped)
+            return st;
+        if (client.w.error)
             return DecodeStatus::ReadError;
-        // libarchive rejects some streams that lhasa decodes, and whether
-        // the data is right is decided by the CRC afterwards: let lhasa try
-        // from the start rather than call the entry damaged.
-        if (st == DecodeStatus::Damaged && (done == 0 || (restart && restart())))
+        if (done == 0 || (restart && restart()))
             return fallback_.decode(e, sink);
+        // The sink cannot start over: its bytes stand, the caller judges them.
         return st;
     }
 
