@@ -1,7 +1,13 @@
 #include "app/ending.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QWidget>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 std::function<void()> &hook()
@@ -10,6 +16,31 @@ std::function<void()> &hook()
     return h;
 }
 bool g_ending = false;
+bool g_extractionRunning = false;
+bool g_endRequested = false;
+
+// The signal handler may do next to nothing; it hands the signal to the
+// event loop through this pipe.
+int g_signalPipe[2] = {-1, -1};
+
+void onEndingSignal(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    // The pipe is non-blocking: when it is full, a request is already there.
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+void endFromOutside()
+{
+    if (g_extractionRunning) {
+        g_endRequested = true;
+        QCoreApplication::exit(0);
+        return;
+    }
+    endProgram();
+}
 } // namespace
 
 void setEndProgramHook(std::function<void()> h) { hook() = std::move(h); }
@@ -32,3 +63,32 @@ void endProgram()
     // message box or a blocked dialog cannot keep the process alive.
     QCoreApplication::exit(0);
 }
+
+void installEndingSignals()
+{
+    if (g_signalPipe[0] >= 0 || ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read,
+                                         QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char bytes[64];
+        while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        endFromOutside();
+    });
+
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction sa {};
+        sa.sa_handler = onEndingSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        ::sigaction(sig, &sa, nullptr);
+    }
+}
+
+void setExtractionRunning(bool running) { g_extractionRunning = running; }
+
+bool endRequested() { return g_endRequested; }

@@ -1,5 +1,6 @@
 #include "app/extraction.h"
 
+#include "app/ending.h"
 #include "app/form4.h"
 #include "archive/unlha32library.h"
 #include "ui/main/dirlistbox.h"
@@ -90,9 +91,18 @@ void runExtraction(Form2 &form)
     if (archive::version()) {
         const auto owner = static_cast<uintptr_t>(form.winId());
         const QString command = extractCommand(form.Label1->text(), form.Dir4->path());
+        setExtractionRunning(true);
         result = archive::run(owner, command);
+        setExtractionRunning(false);
     }
     running = false;
+
+    // Ended from outside meanwhile: the library has cancelled and cleaned
+    // up; nobody is there to read a message.
+    if (endRequested()) {
+        endProgram();
+        return;
+    }
 
     if (!result) {
         msgBox(kLibraryMissing, kMbOk, kErrorTitle);

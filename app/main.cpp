@@ -1,3 +1,4 @@
+#include "app/ending.h"
 #include "app/intake.h"
 #include "ui/main/form2.h"
 #include "ui/windows/fonts.h"
@@ -13,6 +14,9 @@ int main(int argc, char **argv)
     // Only the program's own end operation ends it; hiding or closing the
     // last visible window must not.
     app.setQuitOnLastWindowClosed(false);
+    // Logout, Ctrl-C and shutdown end the program the same way, a running
+    // extraction cancelled first.
+    installEndingSignals();
     QFont font = app.font();
     font.setFamilies(gothicFamilies());
     app.setFont(font);

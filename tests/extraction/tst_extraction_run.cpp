@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 using namespace texts::extraction;
 
 namespace {
@@ -193,6 +195,16 @@ private slots:
         QVERIFY(!calls().join(u'\n').contains("Unlha "));
         QVERIFY(form2().isEnabled());
         QVERIFY(!shownReport());
+    }
+
+    // With no extraction under way, a signal from outside goes straight to
+    // the program's ending.
+    void signalEndsProgram()
+    {
+        installEndingSignals();
+        raise(SIGTERM);
+        QTRY_COMPARE(m_endings, 1);
+        QVERIFY(m_boxes.isEmpty());
     }
 
     // Last: the report disables the main window for the rest of the run.
