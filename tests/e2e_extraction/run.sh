@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# End-to-end extraction: with-xvfb run.sh PROGRAM EXAMPLES_DIR
+# End-to-end extraction: with-xvfb run.sh PROGRAM EXAMPLES_DIR ARCHIVE_GEN
 # HOGUREN_E2E_SHOTS=DIR keeps screenshots.
 set -uo pipefail
 
 PROGRAM=$1
 EXAMPLES=$2
+ARCHIVE_GEN=$3
 SAMPLE="$EXAMPLES/サンプル.LZH"
 
 for tool in xdotool bsdtar; do
@@ -18,6 +19,8 @@ unset QT_QPA_PLATFORM
 MAIN_CAPTION="ほぐれん  Ｖｅｒｓｉｏｎ ３．５"
 REPORT_CAPTION="ほぐれん３．５  解凍終了報告"
 ERROR_CAPTION="エラーメッセージ"
+PROGRESS_CAPTION="ほぐれん - 解凍中"
+QUESTION_CAPTION="ほぐれん - 上書きの確認"
 FLOPPY=(152 88)     # Image1
 DRIVE=(504 80)      # Image2
 CANCEL=(192 300)    # Command2 of the main window
@@ -233,6 +236,88 @@ if MAIN=$(wait_window "$MAIN_CAPTION" 20); then
   fi
 else
   fail "the main window did not appear (damaged archive)"
+fi
+
+# --- Files the user keeps: the destination already holds every file of the
+# archive, with other contents. スキップ (the question's default button, so
+# Enter) for each one is the user's choice, not a failure: the completion
+# report comes and the files are as they were.
+KEEP="$TMP/kept files"
+KEPT="$TMP/kept before"
+(cd "$REF" && find . -type f) | while IFS= read -r rel; do
+  mkdir -p "$KEEP/$(dirname "$rel")"
+  printf 'older %s\n' "$rel" >"$KEEP/$rel"
+done
+cp -r "$KEEP" "$KEPT"
+expected_questions=$(find "$REF" -type f | wc -l)
+start_program "$ARCHIVE" "$KEEP"
+if MAIN=$(wait_window "$MAIN_CAPTION" 20); then
+  drag_floppy_to_drive "$MAIN"
+  questions=0 last= outcome=none start=$SECONDS
+  while (( SECONDS - start < 120 )); do
+    if Q=$(wait_window "$QUESTION_CAPTION" 0); then
+      # Each question is a window of its own; one still closing is not
+      # answered twice.
+      if [ "$Q" != "$last" ]; then
+        xdotool windowfocus --sync "$Q"
+        xdotool key Return
+        last=$Q
+        questions=$((questions + 1))
+      fi
+    elif OUT=$(wait_window "$REPORT_CAPTION" 0); then
+      outcome=report
+      break
+    elif OUT=$(wait_window "$ERROR_CAPTION" 0); then
+      outcome=error
+      break
+    fi
+    sleep 0.3
+  done
+  [ "$questions" = "$expected_questions" ] ||
+    fail "skip: $questions overwrite questions answered, expected $expected_questions"
+  if [ "$outcome" = report ]; then
+    diff -r "$KEPT" "$KEEP" || fail "skip: files the user kept were changed"
+    click "$OUT" "${REPORT_OK[@]}"
+    wait_exit
+    [ "$STATUS" = 0 ] || fail "skip: after 了  解 the program's exit status is $STATUS"
+  elif [ "$outcome" = error ]; then
+    shot skip-error.png
+    fail "skip: the error box appeared instead of the completion report"
+  else
+    fail "skip: neither the completion report nor an error box appeared"
+  fi
+else
+  fail "the main window did not appear (files kept)"
+fi
+[ -n "$PID" ] && { kill "$PID"; wait "$PID" 2>/dev/null; PID=; }
+
+# --- Ended from outside: SIGTERM while the progress window shows cancels the
+# extraction, which leaves no temporary file, and the program ends with 0.
+# 100,000 tiny files take several seconds, so the signal comes mid-way.
+MANY_DIR="$TMP/many files"
+DEST3="$TMP/ended from outside"
+mkdir -p "$MANY_DIR" "$DEST3"
+if ! "$ARCHIVE_GEN" many "$MANY_DIR/多数.LZH" 100000 64; then
+  fail "could not write the archive of many files"
+else
+  start_program "$MANY_DIR/多数.LZH" "$DEST3"
+  if MAIN=$(wait_window "$MAIN_CAPTION" 20); then
+    drag_floppy_to_drive "$MAIN"
+    if wait_window "$PROGRESS_CAPTION" 60 >/dev/null; then
+      kill -TERM "$PID"
+      wait_exit
+      [ "$STATUS" = 0 ] || fail "SIGTERM: the program's exit status is $STATUS"
+      left=$(find "$DEST3" -name '.unlha-*.tmp' | wc -l)
+      [ "$left" = 0 ] || fail "SIGTERM: $left temporary files were left"
+      done_files=$(find "$DEST3" -type f | wc -l)
+      (( done_files < 100000 )) || fail "SIGTERM: the extraction had finished before the signal"
+    else
+      fail "SIGTERM: no progress window for 100,000 files"
+    fi
+  else
+    fail "the main window did not appear (ended from outside)"
+  fi
+  [ -n "$PID" ] && { kill -KILL "$PID"; wait "$PID" 2>/dev/null; PID=; }
 fi
 
 if (( failures )); then
