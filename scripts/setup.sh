@@ -11,6 +11,7 @@ PACKAGES=(
   fonts-ipafont-gothic fonts-motoya-l-maruberi
   xvfb xauth xdotool x11-utils imagemagick
   desktop-file-utils libglib2.0-bin libarchive-tools
+  ntfs-3g fusefat dosfstools bindfs
 )
 
 missing=()
