@@ -46,10 +46,37 @@ struct Window {
     }
 };
 
-DecodeStatus copyStored(int fd, const Entry &e, const Sink &sink)
+// lhasa asks for one to four bytes at a time: it is served from a buffer
+// filled by large reads, not by a system call per request.
+struct BufferedWindow {
+    Window w;
+    std::vector<uint8_t> &buf;
+    size_t at = 0;
+    size_t filled = 0;
+
+    size_t read(void *out, size_t len)
+    {
+        auto *o = static_cast<uint8_t *>(out);
+        size_t done = 0;
+        while (done < len) {
+            if (at == filled) {
+                filled = w.read(buf.data(), buf.size());
+                at = 0;
+                if (filled == 0)
+                    break;
+            }
+            const size_t n = std::min(len - done, filled - at);
+            std::memcpy(o + done, buf.data() + at, n);
+            at += n;
+            done += n;
+        }
+        return done;
+    }
+};
+
+DecodeStatus copyStored(int fd, const Entry &e, const Sink &sink, std::vector<uint8_t> &buf)
 {
     Window w{fd, e.dataOffset, e.dataOffset + e.packedSize};
-    std::vector<uint8_t> buf(kBufferSize);
     uint64_t left = e.originalSize;
     while (left > 0) {
         const size_t want = left < buf.size() ? static_cast<size_t>(left) : buf.size();
@@ -65,19 +92,21 @@ DecodeStatus copyStored(int fd, const Entry &e, const Sink &sink)
 
 class LhasaDecoder final : public EntryDecoder {
 public:
-    explicit LhasaDecoder(int fd) : fd_(fd), buf_(64 * 1024) {}
+    explicit LhasaDecoder(int fd) : fd_(fd), in_(64 * 1024), buf_(64 * 1024) {}
 
     DecodeStatus decode(const Entry &e, const Sink &sink, const Restart & = {}) override
     {
         if (isStoredMethod(e))
-            return copyStored(fd_, e, sink);
+            return copyStored(fd_, e, sink, buf_);
         char name[6];
         std::memcpy(name, e.method, 6);
         LHADecoderType *type = lha_decoder_for_name(name);
         if (!type)
             return DecodeStatus::Method;
-        Window w{fd_, e.dataOffset, e.dataOffset + e.packedSize};
-        auto feed = [](void *buf, size_t len, void *user) -> size_t { return static_cast<Window *>(user)->read(buf, len); };
+        BufferedWindow w{{fd_, e.dataOffset, e.dataOffset + e.packedSize}, in_};
+        auto feed = [](void *buf, size_t len, void *user) -> size_t {
+            return static_cast<BufferedWindow *>(user)->read(buf, len);
+        };
         LHADecoder *d = lha_decoder_new(type, feed, &w, static_cast<size_t>(e.originalSize));
         if (!d)
             return DecodeStatus::Damaged;
@@ -96,14 +125,15 @@ public:
             }
         }
         lha_decoder_free(d);
-        if (st == DecodeStatus::Ok && w.error)
+        if (st == DecodeStatus::Ok && w.w.error)
             st = DecodeStatus::ReadError;
         return st;
     }
 
 private:
     int fd_;
-    std::vector<uint8_t> buf_;
+    std::vector<uint8_t> in_;  // compressed data read ahead
+    std::vector<uint8_t> buf_; // decoded data, and stored data on its way
 };
 
 // A level-0 header for `e` with the one-letter name "x": method, sizes and
@@ -140,7 +170,7 @@ public:
     DecodeStatus decode(const Entry &e, const Sink &sink, const Restart &restart = {}) override
     {
         if (isStoredMethod(e))
-            return copyStored(fd_, e, sink);
+            return copyStored(fd_, e, sink, buf_);
         // libarchive reads a header itself. It is given a plain level-0
         // header of our own making (a fixed ASCII name, the entry's method,
         // sizes and CRC) and then the entry's data, so that it never meets
