@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <vector>
 
@@ -17,10 +18,23 @@ bool isRegularFile(const std::string &p)
     return !p.empty() && ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool isFolder(const std::string &p)
+// What keeps `p` from being the archive, 0 when nothing does.
+int archiveProblem(const std::string &p)
 {
     struct stat st;
-    return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(p.c_str(), &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    return S_ISREG(st.st_mode) ? 0 : EINVAL;
+}
+
+int folderProblem(const std::string &p)
+{
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0)
+        return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
 std::string trim(const std::string &s)
@@ -33,16 +47,23 @@ std::string trim(const std::string &s)
     return s.substr(b, e - b);
 }
 
-// A whole operand in quotation marks loses them; an unbalanced quote is an error.
-bool unquote(const std::string &s, std::string &out)
+// The quoted operand that starts at `open` (a quotation mark), with each
+// doubled mark read as one; `end` is just past its closing mark. False when
+// it does not close.
+bool readQuoted(const std::string &s, size_t open, std::string &out, size_t &end)
 {
-    const size_t q = std::count(s.begin(), s.end(), '"');
-    if (q == 0) {
-        out = s;
-        return true;
-    }
-    if (q == 2 && s.size() >= 2 && s.front() == '"' && s.back() == '"') {
-        out = s.substr(1, s.size() - 2);
+    out.clear();
+    for (size_t i = open + 1; i < s.size(); ++i) {
+        if (s[i] != '"') {
+            out += s[i];
+            continue;
+        }
+        if (i + 1 < s.size() && s[i + 1] == '"') {
+            out += '"';
+            ++i;
+            continue;
+        }
+        end = i + 1;
         return true;
     }
     return false;
@@ -65,9 +86,11 @@ bool looksLikeSwitch(const std::string &s)
     return ::stat(s.c_str(), &st) != 0;
 }
 
-std::string stripSeparators(std::string d)
+// The caller appends one separator to the folder; only that one goes, so
+// that a folder whose own name ends in '\\' is the one that receives the files.
+std::string dropAppendedSeparator(std::string d)
 {
-    while (d.size() > 1 && (d.back() == '/' || d.back() == '\\'))
+    if (d.size() > 1 && (d.back() == '/' || d.back() == '\\'))
         d.pop_back();
     if (d == "\\")
         d = "/";
@@ -90,25 +113,40 @@ CommandError parseCommand(const std::string &text, Command &out)
         return CommandError::Syntax;
 
     std::string archive, dest;
+    bool archiveQuoted = false, destQuoted = false;
     if (rest.front() == '"') {
         // Quoted archive: the destination is whatever follows.
-        const size_t close = rest.find('"', 1);
-        if (close == std::string::npos)
+        size_t end = 0;
+        if (!readQuoted(rest, 0, archive, end))
             return CommandError::Syntax;
-        archive = rest.substr(1, close - 1);
-        if (close + 1 < rest.size() && !isBlank(rest[close + 1]))
+        archiveQuoted = true;
+        if (end < rest.size() && !isBlank(rest[end]))
             return CommandError::Syntax;
-        if (!unquote(trim(rest.substr(close + 1)), dest))
-            return CommandError::Syntax;
+        const std::string tail = trim(rest.substr(end));
+        if (!tail.empty() && tail.front() == '"') {
+            size_t tailEnd = 0;
+            if (!readQuoted(tail, 0, dest, tailEnd) || tailEnd != tail.size())
+                return CommandError::Syntax;
+            destQuoted = true;
+        } else {
+            if (tail.find('"') != std::string::npos)
+                return CommandError::Syntax;
+            dest = tail;
+        }
     } else if (rest.back() == '"') {
-        // Quoted destination after an unquoted archive.
-        const size_t open = rest.rfind('"', rest.size() - 2);
-        if (open == std::string::npos || open == 0 || !isBlank(rest[open - 1]))
+        // Quoted destination after an unquoted archive: the first blank and
+        // quotation mark from which one quoted operand runs to the end.
+        bool found = false;
+        for (size_t k = 1; k < rest.size() && !found; ++k) {
+            size_t end = 0;
+            if (rest[k] == '"' && isBlank(rest[k - 1]) && readQuoted(rest, k, dest, end) && end == rest.size()) {
+                archive = trim(rest.substr(0, k));
+                found = true;
+            }
+        }
+        if (!found || archive.find('"') != std::string::npos)
             return CommandError::Syntax;
-        dest = rest.substr(open + 1, rest.size() - open - 2);
-        archive = trim(rest.substr(0, open));
-        if (archive.find('"') != std::string::npos)
-            return CommandError::Syntax;
+        destQuoted = true;
     } else {
         if (rest.find('"') != std::string::npos)
             return CommandError::Syntax;
@@ -134,21 +172,24 @@ CommandError parseCommand(const std::string &text, Command &out)
                     dest = trim(rest.substr(k));
                 }
             }
-            if (found == 0)
+            if (found == 0) {
+                out.problem = ENOENT;
                 return CommandError::NoArchive;
+            }
             if (found > 1)
                 return CommandError::Syntax;
         }
     }
-    if (archive.empty() || dest.empty() || looksLikeSwitch(archive) || looksLikeSwitch(dest))
+    // Only what the caller did not quote can be a switch.
+    if (archive.empty() || dest.empty() || (!archiveQuoted && looksLikeSwitch(archive))
+        || (!destQuoted && looksLikeSwitch(dest)))
         return CommandError::Syntax;
-    dest = stripSeparators(dest);
     // Filled in even on failure, for the report.
     out.archive = archive;
-    out.destination = dest;
-    if (!isRegularFile(archive))
+    out.destination = dropAppendedSeparator(dest);
+    if ((out.problem = archiveProblem(out.archive)) != 0)
         return CommandError::NoArchive;
-    if (!isFolder(dest))
+    if ((out.problem = folderProblem(out.destination)) != 0)
         return CommandError::NoDestination;
     return CommandError::None;
 }

@@ -19,6 +19,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
 #include <deque>
 #include <memory>
 #include <unordered_set>
@@ -44,11 +47,12 @@ struct Survey {
     uint64_t files = 0;
     bool libarchive = true;
     bool cancelled = false;
+    uint64_t firstOffset = 0;
     Entry last; // for the cause when the walk ended on damage
 
     Survey(int fd, uint64_t fileSize, const Observer &obs)
     {
-        HeaderWalker walk(fd, fileSize);
+        HeaderWalker walk(fd, fileSize, std::nullopt, [&obs] { return obs.cancelled(); });
         Entry e;
         while (walk.next(e)) {
             // A million headers take a while to read from a cold disk.
@@ -66,7 +70,9 @@ struct Survey {
             last = std::move(e);
         }
         status = walk.status();
+        cancelled = status == ScanStatus::Cancelled;
         badEntryRawName = walk.badEntryRawName();
+        firstOffset = walk.firstOffset();
     }
 };
 
@@ -74,7 +80,10 @@ struct Survey {
 // walk's count of them, read one at a time.
 class EntrySource {
 public:
-    EntrySource(int fd, uint64_t fileSize, uint64_t count) : walk_(fd, fileSize), left_(count) {}
+    EntrySource(int fd, uint64_t fileSize, uint64_t first, uint64_t count)
+        : walk_(fd, fileSize, first), left_(count)
+    {
+    }
     bool next(Entry &e)
     {
         if (left_ == 0)
@@ -131,7 +140,7 @@ struct FileWork {
     DecodeJob job;
     std::vector<std::string> path;
     std::string display;
-    std::string tmp;
+    TempFile tmp;
     std::string key; // the path as one string, to spot later entries that depend on it
     bool replace = false;
 };
@@ -143,6 +152,7 @@ enum class Next { Go, Stop };
 struct Pending {
     EntryLog log;
     Next next = Next::Go;
+    bool isFile = false; // counted as done when reported
     std::unique_ptr<FileWork> file;
 };
 
@@ -176,6 +186,8 @@ private:
     Next finish(Pending &p);
     void abandon(Pending &p);
     Next writeFailure(EntryLog &log, const std::string &display, WriteError err, int sysError);
+    void skippedExisting(EntryLog &log, const std::string &display);
+    void discardTemp(FileWork &f, EntryLog &log);
     void decodeHere(FileWork &f);
     bool extractSequential(EntrySource &entries);
     bool extractParallel(EntrySource &entries, int workers);
@@ -223,6 +235,7 @@ private:
     std::vector<uint64_t> folders_;
     bool replaceAll_ = false;
     bool skipAll_ = false;
+    std::size_t filesDone_ = 0;
     std::atomic<uint64_t> done_{0};
     uint64_t reported_ = 0;
     std::chrono::steady_clock::time_point reportedAt_{};
@@ -250,6 +263,9 @@ Next Extraction::writeFailure(EntryLog &log, const std::string &display, WriteEr
     case WriteError::Unsafe:
         log.skipped(msg::kSkippedUnsafePath, display);
         return Next::Go;
+    case WriteError::FileInWay:
+        log.skipped(msg::kSkippedFileInWay, display);
+        return Next::Go;
     case WriteError::DirExists:
         log.skipped(msg::kSkippedFolderExists, display);
         return Next::Go;
@@ -263,9 +279,39 @@ Next Extraction::writeFailure(EntryLog &log, const std::string &display, WriteEr
     case WriteError::None:
         break;
     }
-    log.fail(UNLHA_ERR_WRITE, format(msg::kCauseWrite, display, systemErrorText(sysError)));
-    // A full disk or a read-only folder fails every following entry too.
-    return Next::Stop;
+    // A full disk, a read-only or vanished destination fails every following
+    // entry too; a name or permission refused further down only this one.
+    const bool refusedHere = (sysError == EACCES || sysError == EPERM) && !writer_.destinationWritable();
+    if (concernsDestination(sysError) || refusedHere) {
+        log.fail(UNLHA_ERR_WRITE, format(msg::kCauseWrite, display, systemErrorText(sysError)));
+        return Next::Stop;
+    }
+    log.skipped("", format(msg::kSkippedRefused, display, systemErrorText(sysError)));
+    return Next::Go;
+}
+
+// An existing file kept: the user's own choice is no failure, a file kept
+// because nobody could be asked is.
+void Extraction::skippedExisting(EntryLog &log, const std::string &display)
+{
+    if (obs_.asksUser())
+        log.item(msg::kSkippedExists, display);
+    else
+        log.skipped(msg::kSkippedExists, display);
+}
+
+// The temporary file goes through the writer's own handle on its folder,
+// which reaches it even when the folder was moved meanwhile.
+void Extraction::discardTemp(FileWork &f, EntryLog &log)
+{
+    const std::string name = f.tmp.name;
+    if (!writer_.discard(f.tmp)) {
+        std::string where;
+        for (std::size_t i = 0; i + 1 < f.path.size(); ++i)
+            where += f.path[i] + '/';
+        log.item(msg::kTempLeft, where + name);
+    }
+    f.job.out = -1;
 }
 
 std::string Extraction::displayOf(const Entry &e, const DecodedPath &path)
@@ -273,6 +319,8 @@ std::string Extraction::displayOf(const Entry &e, const DecodedPath &path)
     std::string display = path.display();
     if (display.empty())
         display = names_.decodeText(e.rawDir + e.rawName);
+    if (display.empty())
+        display = msg::kNoName;
     return display;
 }
 
@@ -311,7 +359,7 @@ void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std:
         switch (decideOverwrite(display)) {
         case Decision::Replace: replace = true; break;
         case Decision::Skip:
-            p.log.skipped(msg::kSkippedExists, display);
+            skippedExisting(p.log, display);
             skipBytes(e);
             return;
         case Decision::Cancel:
@@ -324,15 +372,14 @@ void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std:
         break;
     }
     auto f = std::make_unique<FileWork>();
-    const int out = writer_.createTemp(dirFd, f->tmp, sysError);
-    if (out < 0) {
+    if (!writer_.createTemp(dirFd, f->tmp, sysError)) {
         skipBytes(e);
         p.next = writeFailure(p.log, display, WriteError::Io, sysError);
         return;
     }
     f->entry = e;
     f->job.entry = &f->entry;
-    f->job.out = out;
+    f->job.out = f->tmp.fd;
     f->path = path.components;
     f->display = display;
     f->key = pathKey(path.components, path.components.size());
@@ -343,6 +390,7 @@ void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std:
 void Extraction::prepare(const Entry &e, const DecodedPath &path, std::string display, Pending &p)
 {
     obs_.entry(display);
+    p.isFile = e.kind == EntryKind::File;
     if (path.components.empty() && e.kind == EntryKind::Directory)
         return; // the destination itself
     if (path.components.empty()) {
@@ -360,7 +408,7 @@ void Extraction::prepare(const Entry &e, const DecodedPath &path, std::string di
         WriteError err = WriteError::None;
         int sysError = 0;
         if (!writer_.makeFolder(path.components, created, err, sysError)) {
-            p.next = writeFailure(p.log, display, err == WriteError::Unsafe ? err : WriteError::Io, sysError);
+            p.next = writeFailure(p.log, display, err == WriteError::None ? WriteError::Io : err, sysError);
             return;
         }
         if (created) {
@@ -430,19 +478,14 @@ void Extraction::completeFile(Pending &p)
     const DecodeResult &r = f.job.result;
     WriteError err = WriteError::None;
     int sysError = 0;
-    // The folder again from the writer: its descriptor may have been closed
-    // while the data was decoded.
+    // The folder again from the writer, by its path: it may have been moved
+    // or swapped for a link while the data was decoded.
     const int dirFd = writer_.parentFolder(f.path, err, sysError);
-    const int out = f.job.out;
-    f.job.out = -1;
-    if (dirFd < 0) {
-        ::close(out);
-        p.next = writeFailure(p.log, f.display, err == WriteError::None ? WriteError::Io : err, sysError);
-        return;
-    }
-    if (r.cancelled || r.writeError != 0) {
-        writer_.discard(dirFd, out, f.tmp);
-        if (r.cancelled) {
+    if (dirFd < 0 || r.cancelled || r.writeError != 0) {
+        discardTemp(f, p.log);
+        if (dirFd < 0) {
+            p.next = writeFailure(p.log, f.display, err == WriteError::None ? WriteError::Io : err, sysError);
+        } else if (r.cancelled) {
             p.log.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
             p.next = Next::Stop;
         } else {
@@ -462,13 +505,16 @@ void Extraction::completeFile(Pending &p)
     else if (r.status != DecodeStatus::Ok)
         cause = msg::kCauseDamagedData;
     if (cause || r.status == DecodeStatus::Method) {
-        writer_.discard(dirFd, out, f.tmp);
+        discardTemp(f, p.log);
         if (cause)
             p.log.fail(UNLHA_ERR_DAMAGED, format(cause, f.display));
         return;
     }
-    err = writer_.commit(dirFd, out, f.tmp, f.path.back(), e.unixMode, e.hasUnixMode, e.mtime, e.hasMtime,
-                         f.replace, sysError);
+    f.job.out = -1;
+    err = writer_.commit(dirFd, f.tmp, f.path.back(), e.unixMode, e.hasUnixMode, e.mtime, e.hasMtime, f.replace,
+                         sysError);
+    if (f.tmp.live())
+        discardTemp(f, p.log);
     if (err != WriteError::None) {
         p.next = writeFailure(p.log, f.display, err, sysError);
         return;
@@ -481,23 +527,19 @@ Next Extraction::finish(Pending &p)
     if (p.file)
         completeFile(p);
     p.log.replay(report_);
+    if (p.isFile)
+        obs_.filesDone(++filesDone_);
     return p.next;
 }
 
 // An entry taken up but not to be reported: its temporary file goes.
 void Extraction::abandon(Pending &p)
 {
-    if (!p.file || p.file->job.out < 0)
-        return;
-    WriteError err = WriteError::None;
-    int sysError = 0;
-    const int dirFd = writer_.parentFolder(p.file->path, err, sysError);
-    if (dirFd >= 0) {
-        writer_.discard(dirFd, p.file->job.out, p.file->tmp);
-    } else {
-        ::close(p.file->job.out);
+    if (p.file && p.file->tmp.live()) {
+        EntryLog log; // says only what could not be removed
+        discardTemp(*p.file, log);
+        log.replay(report_);
     }
-    p.file->job.out = -1;
 }
 
 bool Extraction::extractSequential(EntrySource &entries)
@@ -650,7 +692,13 @@ void Extraction::makeLinks()
                 report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
                 return;
             }
-            replace = d == Decision::Replace;
+            if (d == Decision::Skip) {
+                EntryLog log;
+                skippedExisting(log, display);
+                log.replay(report_);
+                continue;
+            }
+            replace = true;
         }
         EntryLog log;
         err = writer_.makeLink(path.components, target, replace, sysError);
@@ -697,9 +745,9 @@ int Extraction::run(const std::string &archiveName)
         return report_.result();
     }
     backend_ = survey.libarchive ? Backend::Libarchive : Backend::Lhasa;
-    obs_.begin(survey.totalBytes, static_cast<std::size_t>(survey.entries));
+    obs_.begin(survey.totalBytes, static_cast<std::size_t>(survey.files));
 
-    EntrySource entries(fd_, fileSize_, survey.entries);
+    EntrySource entries(fd_, fileSize_, survey.firstOffset, survey.entries);
     const bool finished = useParallel(survey) ? extractParallel(entries, workers_) : extractSequential(entries);
     if (finished)
         makeLinks();
@@ -715,8 +763,12 @@ int Extraction::run(const std::string &archiveName)
         const std::string last = survey.entries == 0
                                      ? std::string()
                                      : names_.decodePath(survey.last.rawDir, survey.last.rawName).display();
-        report_.fail(UNLHA_ERR_DAMAGED,
-                     last.empty() ? std::string(msg::kCauseDamagedFirstHeader) : format(msg::kCauseDamagedHeader, last));
+        const std::string first = survey.entries == 0 && !survey.badEntryRawName.empty()
+                                      ? names_.decodePath({}, survey.badEntryRawName).display()
+                                      : std::string();
+        report_.fail(UNLHA_ERR_DAMAGED, !last.empty()    ? format(msg::kCauseDamagedHeader, last)
+                                        : !first.empty() ? format(msg::kCauseDamagedFirstEntry, first)
+                                                         : std::string(msg::kCauseDamagedFirstHeader));
     }
     reportProgress(true);
     return report_.result();
@@ -751,6 +803,95 @@ int extractArchive(const std::string &archivePath, const std::string &destinatio
     return result;
 }
 
+namespace {
+
+std::string archiveCause(const Command &cmd, const std::string &text)
+{
+    const std::string &path = cmd.archive.empty() ? text : cmd.archive;
+    switch (cmd.problem) {
+    case ENOENT: return format(msg::kCauseNoArchive, path);
+    case EISDIR: return format(msg::kCauseArchiveIsFolder, path);
+    case EINVAL: return format(msg::kCauseArchiveNotFile, path);
+    default: return format(msg::kCauseArchivePath, path, systemErrorText(cmd.problem));
+    }
+}
+
+std::string destinationCause(const Command &cmd, const std::string &text)
+{
+    const std::string &path = cmd.destination.empty() ? text : cmd.destination;
+    if (cmd.problem == ENOENT || cmd.problem == ENOTDIR)
+        return format(msg::kCauseNoDestination, path);
+    return format(msg::kCauseDestinationPath, path, systemErrorText(cmd.problem));
+}
+
+// A process made to end while a run goes on (the program's window system
+// gone, exit() called from its thread) must not leave temporary files: the
+// run is told to stop, is given a moment to clean up, then whatever it still
+// holds is removed.
+struct Runs {
+    std::mutex mutex;
+    std::condition_variable idle;
+    int running = 0;
+    std::atomic<bool> ending{false};
+};
+
+Runs &runs()
+{
+    static auto *r = new Runs; // used while the process exits; never destroyed
+    return *r;
+}
+
+void endRunsAtExit()
+{
+    Runs &r = runs();
+    r.ending.store(true);
+    {
+        std::unique_lock<std::mutex> lock(r.mutex);
+        r.idle.wait_for(lock, std::chrono::seconds(2), [&r] { return r.running == 0; });
+    }
+    removeLiveTemps();
+}
+
+class RunGuard {
+public:
+    RunGuard()
+    {
+        static std::once_flag once;
+        std::call_once(once, [] { std::atexit(endRunsAtExit); });
+        std::lock_guard<std::mutex> lock(runs().mutex);
+        ++runs().running;
+    }
+    ~RunGuard()
+    {
+        {
+            std::lock_guard<std::mutex> lock(runs().mutex);
+            --runs().running;
+        }
+        runs().idle.notify_all();
+    }
+};
+
+// The caller's observer, with a stop when the process is ending.
+class EndingAware : public Observer {
+public:
+    explicit EndingAware(Observer &inner) : inner_(inner) {}
+    void begin(uint64_t totalBytes, std::size_t fileCount) override { inner_.begin(totalBytes, fileCount); }
+    void entry(const std::string &name) override { inner_.entry(name); }
+    void filesDone(std::size_t count) override { inner_.filesDone(count); }
+    void progress(uint64_t bytesDone) override { inner_.progress(bytesDone); }
+    OverwriteAnswer askOverwrite(const std::string &path) override
+    {
+        return cancelled() ? OverwriteAnswer::Cancel : inner_.askOverwrite(path);
+    }
+    bool asksUser() const override { return inner_.asksUser(); }
+    bool cancelled() const override { return runs().ending.load(std::memory_order_relaxed) || inner_.cancelled(); }
+
+private:
+    Observer &inner_;
+};
+
+} // namespace
+
 int runCommand(uintptr_t ownerWindow, const char *command, char *output, uint32_t outputSize)
 {
     // No more of the report is kept than the caller has room for.
@@ -764,17 +905,21 @@ int runCommand(uintptr_t ownerWindow, const char *command, char *output, uint32_
         report.fail(UNLHA_ERR_COMMAND, format(msg::kCauseCommand, text));
         break;
     case CommandError::NoArchive:
-        report.fail(UNLHA_ERR_COMMAND, format(msg::kCauseNoArchive, cmd.archive.empty() ? text : cmd.archive));
+        report.fail(UNLHA_ERR_COMMAND, archiveCause(cmd, text));
         break;
     case CommandError::NoDestination:
-        report.fail(UNLHA_ERR_COMMAND, format(msg::kCauseNoDestination, cmd.destination.empty() ? text : cmd.destination));
+        report.fail(UNLHA_ERR_COMMAND, destinationCause(cmd, text));
         break;
     }
     if (report.result() != 0) {
         report.write(output, outputSize);
         return report.result();
     }
-    const auto work = [&](Observer &obs) { return extractArchive(cmd.archive, cmd.destination, obs, report); };
+    RunGuard guard;
+    const auto work = [&](Observer &obs) {
+        EndingAware aware(obs);
+        return extractArchive(cmd.archive, cmd.destination, aware, report);
+    };
     int result = -1;
     if (ownerWindow != 0)
         result = runUnderOwner(ownerWindow, baseName(cmd.archive), work);

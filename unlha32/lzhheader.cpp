@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -19,6 +20,13 @@ namespace {
 constexpr uint64_t kMaxHeader = 1 << 20;
 // Self-extracting archives carry a program in front of the first header.
 constexpr size_t kSfxSearch = 1 << 20;
+// Bytes the search may read to check look-alike headers, as a multiple of
+// the bytes searched: a file made of nothing but plausible headers, each
+// claiming a large size, must not take seconds to turn down.
+constexpr uint64_t kSfxCheckFactor = 16;
+// How many places the search looks at between two questions whether the
+// user cancelled.
+constexpr size_t kSfxCancelStride = 4096;
 
 uint16_t u16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t u32(const uint8_t *p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
@@ -53,6 +61,7 @@ public:
     }
     bool read(uint64_t off, void *out, size_t n)
     {
+        bytesRead += n;
         if (off >= start_ && off - start_ <= len_ && n <= len_ - (off - start_)) {
             std::memcpy(out, buf_.data() + (off - start_), n);
             return true;
@@ -71,6 +80,9 @@ public:
         }
         return readFull(fd_, off, out, n);
     }
+
+    // Everything handed out so far, to bound what a search may cost.
+    uint64_t bytesRead = 0;
 
 private:
     static constexpr size_t kBuffer = 64 * 1024;
@@ -388,30 +400,126 @@ HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &e)
     return readHeader(src, fileSize, offset, e);
 }
 
-// The first header, behind a self-extractor stub if there is one.
+namespace {
+
+// The start of a header: a method such as "-lh5-" and a known level. A file
+// that begins so is an archive, whatever the rest of the header says.
+bool looksLikeHeader(const uint8_t *h, size_t n)
+{
+    return n >= 22 && h[0] != 0 && isMethod(h + 2) && h[20] <= 3;
+}
+
+// The name in a header that failed its checks, for the report; what cannot
+// be read is left out.
+std::string nameOfDamagedHeader(ByteSource &src, uint64_t fileSize, uint64_t offset)
+{
+    uint8_t b[4096];
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof b, fileSize - offset));
+    if (n < 22 || !src.read(offset, b, n))
+        return {};
+    if (b[20] <= 1) {
+        const size_t end = std::min<size_t>(n, static_cast<size_t>(b[0]) + 2);
+        return 22 + static_cast<size_t>(b[21]) <= end ? cutAtNul(b + 22, b[21]) : std::string();
+    }
+    if (b[20] != 2 || n < 26)
+        return {};
+    // Level 2: the name and folder are extended headers of their own.
+    std::string name, dir;
+    size_t pos = 24;
+    size_t next = u16(b + 24);
+    pos += 2;
+    while (next >= 3 && pos + next <= n) {
+        if (b[pos] == 0x01)
+            name = cutAtNul(b + pos + 1, next - 3);
+        else if (b[pos] == 0x02)
+            dir.assign(reinterpret_cast<const char *>(b + pos + 1), next - 3);
+        const size_t np = pos + next - 2;
+        next = u16(b + np);
+        pos = np + 2;
+    }
+    if (!dir.empty() && dir.back() != '\xFF' && !name.empty())
+        dir += '\xFF';
+    return dir + name;
+}
+
+} // namespace
+
+// The first header. A file that does not begin with one may be a
+// self-extractor: a program with the archive behind it.
 HeaderStatus HeaderWalker::first(Entry &e)
 {
+    if (start_) {
+        // An earlier walk found it; the file changed if it is not there now.
+        const HeaderStatus st = readHeader(*src_, fileSize_, *start_, e);
+        return st == HeaderStatus::End ? HeaderStatus::Invalid : st;
+    }
     const HeaderStatus st = readHeader(*src_, fileSize_, 0, e);
-    if (st == HeaderStatus::Ok)
+    if (st == HeaderStatus::Ok || st == HeaderStatus::Truncated)
         return st;
-    const size_t n = static_cast<size_t>(fileSize_ < kSfxSearch ? fileSize_ : kSfxSearch);
+    uint8_t h[24] = {};
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof h, fileSize_));
+    if (src_->read(0, h, n) && looksLikeHeader(h, n)) {
+        badEntryRawName_ = nameOfDamagedHeader(*src_, fileSize_, 0);
+        return HeaderStatus::Invalid;
+    }
+    return searchStub(e);
+}
+
+// Looks for the first header within the first MiB. Cheap tests come first,
+// and what the full checks may read is bounded, so that the time is linear
+// in the bytes searched whatever the file holds.
+HeaderStatus HeaderWalker::searchStub(Entry &e)
+{
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(fileSize_, kSfxSearch));
     std::string buf(n, '\0');
     if (n == 0 || !readFull(fd_, 0, buf.data(), n))
-        return HeaderStatus::Invalid;
-    for (size_t i = 1; i + 7 <= n; ++i) {
-        const auto *p = reinterpret_cast<const uint8_t *>(buf.data()) + i;
-        if (p[2] != '-' || p[6] != '-' || !isMethod(p + 2))
+        return HeaderStatus::End;
+    const auto *b = reinterpret_cast<const uint8_t *>(buf.data());
+    const uint64_t budget = src_->bytesRead + kSfxCheckFactor * n;
+    for (size_t i = 1; i + 22 <= n; ++i) {
+        if (i % kSfxCancelStride == 0 && cancelled_ && cancelled_()) {
+            cancelledSearch_ = true;
+            return HeaderStatus::End;
+        }
+        const uint8_t *p = b + i;
+        if (p[2] != '-' || p[6] != '-' || !looksLikeHeader(p, n - i))
             continue;
+        // What each level allows without reading further.
+        uint64_t headerLen = 0;
+        if (p[20] <= 1) {
+            headerLen = static_cast<uint64_t>(p[0]) + 2;
+            if (headerLen < 24 || i + headerLen > n)
+                continue;
+            uint8_t sum = 0;
+            for (size_t k = 2; k < headerLen; ++k)
+                sum = static_cast<uint8_t>(sum + p[k]);
+            if (sum != p[1])
+                continue;
+        } else if (p[20] == 2) {
+            headerLen = u16(p);
+            if (headerLen < 26)
+                continue;
+        } else {
+            if (u16(p) != 4 || i + 28 > n)
+                continue;
+            headerLen = u32(p + 24);
+            if (headerLen < 32 || headerLen > kMaxHeader)
+                continue;
+        }
+        // The header and the data it claims must lie within the file.
+        if (i + headerLen + u32(p + 7) > fileSize_)
+            continue;
+        if (src_->bytesRead > budget)
+            break;
         if (readHeader(*src_, fileSize_, i, e) == HeaderStatus::Ok && e.dataOffset + e.packedSize <= fileSize_)
             return HeaderStatus::Ok;
     }
-    // A plain archive whose first header is cut short is truncated, not
-    // "not an archive".
-    return st == HeaderStatus::Truncated ? st : HeaderStatus::Invalid;
+    return HeaderStatus::End;
 }
 
-HeaderWalker::HeaderWalker(int fd, uint64_t fileSize)
-    : fd_(fd), fileSize_(fileSize), src_(std::make_unique<ByteSource>(fd, true))
+HeaderWalker::HeaderWalker(int fd, uint64_t fileSize, std::optional<uint64_t> start, std::function<bool()> cancelled)
+    : fd_(fd), fileSize_(fileSize), start_(start), cancelled_(std::move(cancelled)),
+      src_(std::make_unique<ByteSource>(fd, true))
 {
 }
 
@@ -427,9 +535,15 @@ bool HeaderWalker::next(Entry &e)
         st = first(e);
         if (st != HeaderStatus::Ok) {
             ended_ = true;
-            status_ = st == HeaderStatus::Truncated ? ScanStatus::Truncated : ScanStatus::NotArchive;
+            // A file that begins with a header is an archive: a bad first
+            // header is damage, not a reason to look for another one.
+            status_ = cancelledSearch_                ? ScanStatus::Cancelled
+                      : st == HeaderStatus::Truncated ? ScanStatus::Truncated
+                      : st == HeaderStatus::Invalid   ? ScanStatus::Damaged
+                                                      : ScanStatus::NotArchive;
             return false;
         }
+        firstOffset_ = e.headerOffset;
     } else {
         st = readHeader(*src_, fileSize_, offset_, e);
         // Some MS-DOS archivers end the file with a ^Z.

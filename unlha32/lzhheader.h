@@ -1,9 +1,10 @@
 #pragma once
-// Reads every header of an LHA archive before anything is extracted, so the
-// extractor knows all entries, their sizes and where their data lies, and
-// can tell a truncated or damaged archive up front.
+// Reads the headers of an LHA archive one at a time: entries, their sizes
+// and where their data lies, and whether the archive is truncated or damaged.
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,7 @@ struct Entry {
     std::string methodString() const { return std::string(method, 5); }
 };
 
-enum class ScanStatus { Ok, NotArchive, Truncated, Damaged };
+enum class ScanStatus { Ok, NotArchive, Truncated, Damaged, Cancelled };
 
 struct ScanResult {
     ScanStatus status = ScanStatus::Ok;
@@ -56,7 +57,11 @@ class ByteSource;
 
 class HeaderWalker {
 public:
-    HeaderWalker(int fd, uint64_t fileSize);
+    // `start`: where the first header lies when an earlier walk found it, so
+    // that a self-extractor's program is searched only once. `cancelled` is
+    // asked now and then during that search.
+    HeaderWalker(int fd, uint64_t fileSize, std::optional<uint64_t> start = std::nullopt,
+                 std::function<bool()> cancelled = {});
     ~HeaderWalker();
     HeaderWalker(const HeaderWalker &) = delete;
     HeaderWalker &operator=(const HeaderWalker &) = delete;
@@ -67,19 +72,26 @@ public:
     bool next(Entry &out);
     // Where the walk ended; Ok until then.
     ScanStatus status() const { return status_; }
-    // For Truncated: the raw name of the entry where it went wrong (empty
-    // when the header itself could not be read).
+    // For Truncated, and Damaged at the first header: the raw name of the
+    // entry where it went wrong (empty when no name could be read).
     const std::string &badEntryRawName() const { return badEntryRawName_; }
+    // Where the first header was found; valid once next() returned true.
+    uint64_t firstOffset() const { return firstOffset_; }
 
 private:
     HeaderStatus first(Entry &out);
+    HeaderStatus searchStub(Entry &out);
 
     int fd_;
     uint64_t fileSize_;
+    std::optional<uint64_t> start_;
+    std::function<bool()> cancelled_;
+    uint64_t firstOffset_ = 0;
     std::unique_ptr<ByteSource> src_;
     uint64_t offset_ = 0;
     uint64_t count_ = 0;
     bool started_ = false;
+    bool cancelledSearch_ = false;
     bool ended_ = false;
     ScanStatus status_ = ScanStatus::Ok;
     std::string badEntryRawName_;

@@ -31,8 +31,8 @@ constexpr int kRefreshMs = 80;
 struct Shared {
     std::atomic<uint64_t> total{0};
     std::atomic<uint64_t> done{0};
-    std::atomic<std::size_t> entryCount{0};
-    std::atomic<std::size_t> entryIndex{0};
+    std::atomic<std::size_t> fileCount{0};
+    std::atomic<std::size_t> filesDoneCount{0};
     std::atomic<bool> cancel{false};
     std::atomic<bool> finished{false};
 
@@ -53,10 +53,10 @@ class WorkerObserver : public Observer {
 public:
     WorkerObserver(Shared &shared, Session *session) : s_(shared), session_(session) {}
 
-    void begin(uint64_t totalBytes, std::size_t entryCount) override
+    void begin(uint64_t totalBytes, std::size_t fileCount) override
     {
         s_.total.store(totalBytes, std::memory_order_relaxed);
-        s_.entryCount.store(entryCount, std::memory_order_relaxed);
+        s_.fileCount.store(fileCount, std::memory_order_relaxed);
     }
     void entry(const std::string &utf8Name) override
     {
@@ -64,15 +64,16 @@ public:
             std::lock_guard<std::mutex> lock(s_.nameMutex);
             s_.name = utf8Name;
         }
-        s_.entryIndex.fetch_add(1, std::memory_order_relaxed);
         s_.nameSerial.fetch_add(1, std::memory_order_release);
     }
+    void filesDone(std::size_t count) override { s_.filesDoneCount.store(count, std::memory_order_relaxed); }
     void progress(uint64_t bytesDone) override
     {
         s_.done.store(bytesDone, std::memory_order_relaxed);
     }
     OverwriteAnswer askOverwrite(const std::string &utf8Path) override;
     bool cancelled() const override { return s_.cancel.load(std::memory_order_relaxed); }
+    bool asksUser() const override { return true; }
 
 private:
     Shared &s_;
@@ -243,8 +244,8 @@ void Session::refresh()
     }
     progress_->setBytes(shared_.done.load(std::memory_order_relaxed),
                         shared_.total.load(std::memory_order_relaxed));
-    progress_->setCount(shared_.entryIndex.load(std::memory_order_relaxed),
-                        shared_.entryCount.load(std::memory_order_relaxed));
+    progress_->setCount(shared_.filesDoneCount.load(std::memory_order_relaxed),
+                        shared_.fileCount.load(std::memory_order_relaxed));
     if (shared_.cancel.load())
         progress_->showStopping();
 }

@@ -44,9 +44,53 @@ std::string systemErrorText(int err)
     case EPERM: return msg::kErrAccess;
     case EROFS: return msg::kErrReadOnly;
     case ENAMETOOLONG: return msg::kErrNameTooLong;
+    case EINVAL:
+    case EILSEQ: return msg::kErrBadName;
     case EDQUOT: return msg::kErrQuota;
     case EIO: return msg::kErrIo;
-    default: return format(msg::kErrOther, std::to_string(err));
+    case ENOTCONN:
+    case ESTALE:
+    case ENODEV:
+    case ENXIO:
+    case ENOMEDIUM: return msg::kErrNotReady;
+    case ENOENT: return msg::kErrGone;
+    case EFBIG: return msg::kErrTooBig;
+    case ENOTDIR: return msg::kErrFileInWay;
+    case EISDIR:
+    case ENOTEMPTY: return msg::kErrFolderInWay;
+    case EEXIST: return msg::kErrExists;
+    case EMLINK: return msg::kErrTooManyLinks;
+    case ELOOP: return msg::kErrLinkLoop;
+    case EMFILE:
+    case ENFILE: return msg::kErrTooManyFiles;
+    case ENOMEM: return msg::kErrNoMemory;
+    case EBUSY:
+    case ETXTBSY: return msg::kErrBusy;
+    case ENOSYS:
+    case EOPNOTSUPP: return msg::kErrUnsupported;
+    default: return msg::kErrOther;
+    }
+}
+
+bool concernsDestination(int err)
+{
+    switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+    case EROFS:
+    case EIO:
+    case ENOTCONN:
+    case ESTALE:
+    case ENODEV:
+    case ENXIO:
+    case ENOMEDIUM:
+    case ENOENT:
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+        return true;
+    default:
+        return false;
     }
 }
 

@@ -39,7 +39,10 @@ private:
 
 // "%1" and "%2" in `pattern` replaced.
 std::string format(const char *pattern, const std::string &a1, const std::string &a2 = {});
-// A system error in Japanese, independent of the locale.
+// A system error in Japanese words, independent of the locale.
 std::string systemErrorText(int err);
+// Whether a system error means the destination as a whole cannot go on
+// (full, read-only, gone, failing), not just one name in it.
+bool concernsDestination(int err);
 
 } // namespace unlha

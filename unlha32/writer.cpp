@@ -1,10 +1,13 @@
 #include "unlha32/writer.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -33,7 +36,49 @@ timespec toTimespec(int64_t t)
     return ts;
 }
 
+// The temporary files of this process, by the writer's own folder handle,
+// for removeLiveTemps(). Never destroyed: it is used while the process exits.
+struct LiveTemps {
+    std::mutex mutex;
+    std::unordered_map<int, std::string> byDir;
+    bool closed = false;
+};
+
+LiveTemps &liveTemps()
+{
+    static auto *t = new LiveTemps;
+    return *t;
+}
+
+// The process id in a temporary name, 0 when it is not one of ours.
+pid_t tempOwner(const char *name)
+{
+    const size_t prefix = std::strlen(kTempPrefix);
+    if (std::strncmp(name, kTempPrefix, prefix) != 0)
+        return 0;
+    char *end = nullptr;
+    const long pid = std::strtol(name + prefix, &end, 10);
+    if (pid <= 0 || end == name + prefix || *end != '-' || std::strlen(end) != 1 + 12 + 4
+        || std::strcmp(end + 13, ".tmp") != 0)
+        return 0;
+    return static_cast<pid_t>(pid);
+}
+
+bool processGone(pid_t pid)
+{
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
 } // namespace
+
+void removeLiveTemps()
+{
+    LiveTemps &live = liveTemps();
+    std::lock_guard<std::mutex> lock(live.mutex);
+    live.closed = true;
+    for (const auto &[dirFd, name] : live.byDir)
+        ::unlinkat(dirFd, name.c_str(), 0);
+}
 
 mode_t currentUmask()
 {
@@ -66,7 +111,10 @@ bool SafeWriter::open(const std::string &destPath)
     // it); only what lies below it is guarded.
     rootFd_ = ::open(destPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     umask_ = currentUmask();
-    return rootFd_ >= 0;
+    if (rootFd_ < 0)
+        return false;
+    sweep(rootFd_);
+    return true;
 }
 
 int SafeWriter::walk(const std::vector<std::string> &path, size_t count, bool create, WriteError &err, int &sysError)
@@ -85,7 +133,9 @@ int SafeWriter::walk(const std::vector<std::string> &path, size_t count, bool cr
     for (size_t i = 0; i < count; ++i) {
         const char *c = path[i].c_str();
         int next = ::openat(fd, c, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0 && errno == ENOENT && create) {
+        if (next >= 0) {
+            sweep(next);
+        } else if (errno == ENOENT && create) {
             if (::mkdirat(fd, c, 0777) < 0 && errno != EEXIST) {
                 sysError = errno;
                 err = WriteError::Io;
@@ -96,7 +146,12 @@ int SafeWriter::walk(const std::vector<std::string> &path, size_t count, bool cr
         if (next < 0 && err == WriteError::None) {
             sysError = errno;
             // A link or a file where a folder should be: never go through it.
-            err = (errno == ELOOP || errno == ENOTDIR) ? WriteError::Unsafe : WriteError::Io;
+            // (O_DIRECTORY makes a link fail with ENOTDIR, as a file does.)
+            struct stat st;
+            const bool file = errno == ENOTDIR && ::fstatat(fd, c, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode);
+            err = file ? WriteError::FileInWay
+                  : (sysError == ELOOP || sysError == ENOTDIR) ? WriteError::Unsafe
+                                                               : WriteError::Io;
         }
         if (own)
             ::close(fd);
@@ -138,68 +193,185 @@ int SafeWriter::existing(int dirFd, const std::string &name) const
     return S_ISDIR(st.st_mode) ? 1 : 2;
 }
 
-int SafeWriter::createTemp(int dirFd, std::string &tmpName, int &sysError)
+bool SafeWriter::destinationWritable() const
+{
+    return ::faccessat(rootFd_, ".", W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+void SafeWriter::sweep(int dirFd)
+{
+    struct stat st;
+    if (::fstat(dirFd, &st) != 0 || !swept_.insert((static_cast<uint64_t>(st.st_dev) << 40) ^ st.st_ino).second)
+        return;
+    const int fd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    DIR *d = ::fdopendir(fd);
+    if (!d) {
+        ::close(fd);
+        return;
+    }
+    const pid_t self = ::getpid();
+    while (const dirent *ent = ::readdir(d)) {
+        const pid_t owner = tempOwner(ent->d_name);
+        // Only files of processes that are gone: another run may be writing
+        // into the same folder right now.
+        if (owner != 0 && owner != self && processGone(owner))
+            ::unlinkat(dirFd, ent->d_name, 0);
+    }
+    ::closedir(d);
+}
+
+bool SafeWriter::createTemp(int dirFd, TempFile &tmp, int &sysError)
 {
     static std::atomic<uint64_t> counter{0};
     const auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const pid_t pid = ::getpid();
+    LiveTemps &live = liveTemps();
+    const int ownDir = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (ownDir < 0) {
+        sysError = errno;
+        return false;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         char buf[64];
-        const uint64_t v = seed ^ (static_cast<uint64_t>(getpid()) << 32) ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
-        std::snprintf(buf, sizeof buf, ".unlha-%012llx.tmp", static_cast<unsigned long long>(v & 0xFFFFFFFFFFFFULL));
+        const uint64_t v = seed ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
+        std::snprintf(buf, sizeof buf, "%s%d-%012llx.tmp", kTempPrefix, static_cast<int>(pid),
+                      static_cast<unsigned long long>(v & 0xFFFFFFFFFFFFULL));
+        std::unique_lock<std::mutex> lock(live.mutex);
+        if (live.closed)
+            break; // the process is ending
         // Private until finished; the real mode is set before the rename.
         const int fd = ::openat(dirFd, buf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            tmpName = buf;
-            return fd;
+            live.byDir.emplace(ownDir, buf);
+            tmp.fd = fd;
+            tmp.dirFd = ownDir;
+            tmp.name = buf;
+            return true;
         }
         if (errno != EEXIST) {
             sysError = errno;
-            return -1;
+            ::close(ownDir);
+            return false;
         }
     }
+    ::close(ownDir);
     sysError = EEXIST;
+    return false;
+}
+
+bool SafeWriter::discard(TempFile &tmp)
+{
+    if (!tmp.live())
+        return true;
+    const bool gone = ::unlinkat(tmp.dirFd, tmp.name.c_str(), 0) == 0 || errno == ENOENT;
+    if (!gone) {
+        // A folder turned read-only keeps the name; at least the space goes.
+        if (tmp.fd >= 0) {
+            (void)!::ftruncate(tmp.fd, 0);
+        } else {
+            const int fd = ::openat(tmp.dirFd, tmp.name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    release(tmp);
+    return gone;
+}
+
+int SafeWriter::placeName(int dirFd, const std::string &tmp, const std::string &name, bool replace)
+{
+    const char *from = tmp.c_str();
+    const char *to = name.c_str();
+    if (replace)
+        return ::renameat(dirFd, from, dirFd, to);
+    if (::renameat2(dirFd, from, dirFd, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    // FUSE file systems (NTFS through ntfs-3g, FAT and exFAT sticks) and
+    // some network shares refuse the flag.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return -1;
+    // A hard link fails, like the flag, when the name exists.
+    if (::linkat(dirFd, from, dirFd, to, 0) == 0) {
+        ::unlinkat(dirFd, from, 0);
+        return 0;
+    }
+    if (errno == EEXIST)
+        return -1;
+    // No links either (FAT): claim the name with an empty file of our own,
+    // which fails when the name exists, then rename over that file only.
+    const int claim = ::openat(dirFd, to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (claim < 0)
+        return -1;
+    struct stat mine;
+    const bool known = ::fstat(claim, &mine) == 0;
+    ::close(claim);
+    struct stat now;
+    if (!known || ::fstatat(dirFd, to, &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_ino != mine.st_ino
+        || now.st_dev != mine.st_dev) {
+        errno = EEXIST; // someone else's file took the name meanwhile
+        return -1;
+    }
+    if (::renameat(dirFd, from, dirFd, to) == 0)
+        return 0;
+    const int err = errno;
+    ::unlinkat(dirFd, to, 0);
+    errno = err;
     return -1;
 }
 
-void SafeWriter::discard(int dirFd, int fd, const std::string &tmpName)
+namespace {
+
+WriteError renameError(int err)
 {
-    if (fd >= 0)
-        ::close(fd);
-    ::unlinkat(dirFd, tmpName.c_str(), 0);
+    return err == EEXIST ? WriteError::Exists
+           : (err == EISDIR || err == ENOTEMPTY) ? WriteError::DirExists
+                                                 : WriteError::Io;
 }
 
-WriteError SafeWriter::commit(int dirFd, int fd, const std::string &tmpName, const std::string &name, uint32_t mode,
-                              bool hasMode, int64_t mtime, bool hasMtime, bool replace, int &sysError)
+} // namespace
+
+WriteError SafeWriter::commit(int dirFd, TempFile &tmp, const std::string &name, uint32_t mode, bool hasMode,
+                              int64_t mtime, bool hasMtime, bool replace, int &sysError)
 {
-    // Never set-id or sticky bits, whatever the archive says.
+    // Never set-id or sticky bits, whatever the archive says. FAT and NTFS
+    // sticks keep no modes and some FUSE file systems no times: the data
+    // counts, these are kept where the file system can.
     const mode_t m = hasMode ? (mode & 0777) : defaultFileMode();
-    bool ok = ::fchmod(fd, m) == 0;
-    if (ok && hasMtime) {
+    (void)::fchmod(tmp.fd, m);
+    if (hasMtime) {
         const timespec ts[2] = {{0, UTIME_OMIT}, toTimespec(mtime)};
-        ok = ::futimens(fd, ts) == 0;
+        (void)::futimens(tmp.fd, ts);
     }
-    if (!ok) {
-        sysError = errno;
-        discard(dirFd, fd, tmpName);
-        return WriteError::Io;
-    }
+    const int fd = tmp.fd;
+    tmp.fd = -1;
     if (::close(fd) != 0) {
         sysError = errno;
-        ::unlinkat(dirFd, tmpName.c_str(), 0);
+        discard(tmp);
         return WriteError::Io;
     }
-    const int r = replace ? ::renameat(dirFd, tmpName.c_str(), dirFd, name.c_str())
-                          : ::renameat2(dirFd, tmpName.c_str(), dirFd, name.c_str(), RENAME_NOREPLACE);
-    if (r != 0) {
+    if (placeName(dirFd, tmp.name, name, replace) != 0) {
         sysError = errno;
-        ::unlinkat(dirFd, tmpName.c_str(), 0);
-        if (sysError == EEXIST)
-            return WriteError::Exists;
-        if (sysError == EISDIR || sysError == ENOTEMPTY)
-            return WriteError::DirExists;
-        return WriteError::Io;
+        discard(tmp);
+        return renameError(sysError);
     }
+    release(tmp);
     return WriteError::None;
+}
+
+void SafeWriter::release(TempFile &tmp)
+{
+    if (tmp.fd >= 0)
+        ::close(tmp.fd);
+    if (tmp.dirFd >= 0) {
+        LiveTemps &live = liveTemps();
+        std::lock_guard<std::mutex> lock(live.mutex);
+        live.byDir.erase(tmp.dirFd);
+        ::close(tmp.dirFd);
+    }
+    tmp.fd = -1;
+    tmp.dirFd = -1;
 }
 
 bool SafeWriter::linkStaysInside(const std::vector<std::string> &linkDir, const std::string &target)
@@ -249,28 +421,26 @@ WriteError SafeWriter::makeLink(const std::vector<std::string> &path, const std:
     if (what == 2 && !replace)
         return WriteError::Exists;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string tmp;
-        const int fd = createTemp(dirFd, tmp, sysError);
-        if (fd < 0)
+        TempFile tmp;
+        if (!createTemp(dirFd, tmp, sysError))
             return WriteError::Io;
         // Reserve a unique name, then put the link in its place.
-        ::close(fd);
-        ::unlinkat(dirFd, tmp.c_str(), 0);
-        if (::symlinkat(target.c_str(), dirFd, tmp.c_str()) != 0) {
-            if (errno == EEXIST)
-                continue;
+        ::close(tmp.fd);
+        tmp.fd = -1;
+        ::unlinkat(dirFd, tmp.name.c_str(), 0);
+        if (::symlinkat(target.c_str(), dirFd, tmp.name.c_str()) != 0) {
             sysError = errno;
+            release(tmp); // whatever took the name is not ours
+            if (sysError == EEXIST)
+                continue;
             return WriteError::Io;
         }
-        const int r = replace ? ::renameat(dirFd, tmp.c_str(), dirFd, path.back().c_str())
-                              : ::renameat2(dirFd, tmp.c_str(), dirFd, path.back().c_str(), RENAME_NOREPLACE);
-        if (r != 0) {
+        if (placeName(dirFd, tmp.name, path.back(), replace) != 0) {
             sysError = errno;
-            ::unlinkat(dirFd, tmp.c_str(), 0);
-            return sysError == EEXIST ? WriteError::Exists
-                   : (sysError == EISDIR || sysError == ENOTEMPTY) ? WriteError::DirExists
-                                                                  : WriteError::Io;
+            discard(tmp);
+            return renameError(sysError);
         }
+        release(tmp);
         return WriteError::None;
     }
     sysError = EEXIST;

@@ -8,18 +8,39 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace unlha {
 
 enum class WriteError {
     None,
-    Unsafe,     // a component is a link or a file where a folder is needed
+    Unsafe,     // a component is a symbolic link
+    FileInWay,  // a file stands where a folder is needed
     DirExists,  // a folder stands where a file or link is to go
     Exists,     // the name exists (and the caller did not want it replaced)
     LinkOutside,// the link's target leaves the destination
     Io,         // the system refused; errno in `sysError`
 };
+
+// A file being written under a temporary name. `dirFd` is the writer's own
+// handle on its folder, so that the name can be removed even when the folder
+// has been moved or swapped meanwhile.
+struct TempFile {
+    int fd = -1;
+    int dirFd = -1;
+    std::string name;
+    bool live() const { return dirFd >= 0; }
+};
+
+// Temporary names carry the process id: ".unlha-PID-XXXXXXXXXXXX.tmp".
+// Those of processes that no longer run (killed, or the power cut) are
+// removed from every folder a later run writes into.
+constexpr const char *kTempPrefix = ".unlha-";
+
+// Removes every temporary file this process has open, for a process that is
+// made to end in the middle of a run; new ones are refused from then on.
+void removeLiveTemps();
 
 class SafeWriter {
 public:
@@ -42,13 +63,21 @@ public:
     // What stands at `name` in `dirFd`: 0 nothing, 1 a folder, 2 anything else.
     int existing(int dirFd, const std::string &name) const;
 
-    // A new temporary file in `dirFd`; returns its descriptor and name.
-    int createTemp(int dirFd, std::string &tmpName, int &sysError);
-    // Gives the finished temporary file its mode and time, then its real name.
-    // With `replace` false an existing name is left alone (WriteError::Exists).
-    WriteError commit(int dirFd, int fd, const std::string &tmpName, const std::string &name, uint32_t mode,
-                      bool hasMode, int64_t mtime, bool hasMtime, bool replace, int &sysError);
-    void discard(int dirFd, int fd, const std::string &tmpName);
+    // A new temporary file in `dirFd`.
+    bool createTemp(int dirFd, TempFile &tmp, int &sysError);
+    // Gives the finished temporary file in `dirFd` its mode and time, then
+    // its real name. With `replace` false an existing name is left alone
+    // (WriteError::Exists). The temporary file is gone afterwards, whatever
+    // the outcome, unless `tmp` is still live (see discard()).
+    WriteError commit(int dirFd, TempFile &tmp, const std::string &name, uint32_t mode, bool hasMode,
+                      int64_t mtime, bool hasMtime, bool replace, int &sysError);
+    // Removes the temporary file. False when its name could not be removed:
+    // it is then at least emptied.
+    bool discard(TempFile &tmp);
+
+    // Whether the destination folder itself still takes new files: a refusal
+    // there ends the run, one further down concerns only that entry.
+    bool destinationWritable() const;
 
     // A symbolic link `path` -> `target` (UTF-8, '/' separated), only when the
     // target resolves inside the destination.
@@ -65,10 +94,18 @@ public:
 private:
     int walk(const std::vector<std::string> &path, size_t count, bool create, WriteError &err, int &sysError);
     void clearCache();
+    // Gives `tmp` the name `name` in `dirFd`, replacing what is there only
+    // when `replace`.
+    int placeName(int dirFd, const std::string &tmp, const std::string &name, bool replace);
+    // Forgets the temporary file without touching its name.
+    static void release(TempFile &tmp);
+    // Removes what dead processes left in a folder this run writes into.
+    void sweep(int dirFd);
 
     int rootFd_ = -1;
     mode_t umask_ = 022;
     std::unordered_map<std::string, int> cache_;
+    std::unordered_set<uint64_t> swept_; // folders by device and inode
 };
 
 // The process's umask, read without changing it (umask() would, and we may

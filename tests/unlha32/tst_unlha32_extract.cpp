@@ -153,7 +153,7 @@ private slots:
         // A self-extractor stub in front must be passed over.
         const QByteArray stub = "MZ" + QByteArray(3000, '\x90');
         QCOMPARE(run(stub + testlzh::archive(items, level)), UNLHA_OK);
-        QVERIFY2(run.firstLine().startsWith(QString::fromUtf8("展開: ")), qPrintable(run.report));
+        QVERIFY2(run.firstLine().startsWith(QString::fromUtf8("解凍: ")), qPrintable(run.report));
 
         QCOMPARE(readAll(run.out + "/SUB/PLAIN.TXT"), QByteArray("plain"));
         QCOMPARE(readAll(run.out + "/secret"), QByteArray(70000, 'x'));
@@ -212,8 +212,8 @@ private slots:
         QVERIFY(QDir(run.tmp.path() + "/outside").isEmpty());
 
         QCOMPARE(run.causeLine(), QString::fromUtf8("スキップしたファイルがあります（7 件）"));
-        for (const char *line : {"スキップ（展開先の外を指すリンク）: up", "スキップ（展開先の外を指すリンク）: absolute",
-                                 "スキップ（展開先の外を指すリンク）: deep", "スキップ（展開先の外を指すリンク）: sneaky",
+        for (const char *line : {"スキップ（解凍先の外を指すリンク）: up", "スキップ（解凍先の外を指すリンク）: absolute",
+                                 "スキップ（解凍先の外を指すリンク）: deep", "スキップ（解凍先の外を指すリンク）: sneaky",
                                  "スキップ（デバイスや FIFO は作りません）: dev",
                                  "スキップ（デバイスや FIFO は作りません）: fifo", "スキップ（名前が長すぎます）: nnn"})
             QVERIFY2(run.report.contains(QString::fromUtf8(line)), line);
@@ -361,7 +361,7 @@ private slots:
         // Cancel once part of the big file is written.
         obs.cancelWhen = [](const Scripted &o) { return o.lastProgress > 100000; };
         QCOMPARE(run.with(obs, arc), UNLHA_ERR_CANCELLED);
-        QCOMPARE(run.causeLine(), QString::fromUtf8("中止しました"));
+        QCOMPARE(run.causeLine(), QString::fromUtf8("解凍を中止しました。"));
         QCOMPARE(obs.total, uint64_t(big.size() + 4));
         QCOMPARE(obs.entries, (QStringList{"first.txt", "big.bin"}));
         QVERIFY(obs.lastProgress < uint64_t(big.size()));
@@ -466,7 +466,7 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(run.out + "/top/inner").constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 0751u);
         QCOMPARE(st.st_mtime, 1200000000);
-        QVERIFY(run.report.contains(QString::fromUtf8("展開: shortcut")));
+        QVERIFY(run.report.contains(QString::fromUtf8("解凍: shortcut")));
     }
 
     // The entries are walked twice, once to count and once to extract; an
@@ -494,14 +494,14 @@ private slots:
     {
         const auto fill = [](unlha::Report &r) {
             for (int i = 0; i < 10; ++i)
-                r.item("展開: ", "file" + std::to_string(i)); // 14 bytes a line
+                r.item("解凍: ", "file" + std::to_string(i)); // 14 bytes a line
         };
         unlha::Report ok(40);
         fill(ok);
-        QCOMPARE(ok.text(), std::string("展開: file0\n展開: file1\n"));
+        QCOMPARE(ok.text(), std::string("解凍: file0\n解凍: file1\n"));
         char buf[128];
         ok.write(buf, sizeof buf);
-        QCOMPARE(QString::fromUtf8(buf), QString::fromUtf8("展開: file0\n展開: file1\n（以下省略）\n"));
+        QCOMPARE(QString::fromUtf8(buf), QString::fromUtf8("解凍: file0\n解凍: file1\n（以下省略）\n"));
 
         unlha::Report bad(40);
         fill(bad);
@@ -510,7 +510,7 @@ private slots:
         QCOMPARE(QString::fromUtf8(buf), QString::fromUtf8("（以下省略）\n壊れています\n"));
         bad.write(buf, sizeof buf);
         QCOMPARE(QString::fromUtf8(buf),
-                 QString::fromUtf8("展開: file0\n展開: file1\n（以下省略）\n壊れています\n"));
+                 QString::fromUtf8("解凍: file0\n解凍: file1\n（以下省略）\n壊れています\n"));
 
         unlha::Report roomy(1000);
         fill(roomy);

@@ -136,7 +136,7 @@ private slots:
             want << QString::fromUtf8("日本語/") << QString::fromUtf8("日本語/ファイル.txt");
         want.sort();
         QCOMPARE(tree(out), want);
-        QVERIFY(QString::fromUtf8(report).contains(QString::fromUtf8("展開: ソ/表.TXT")));
+        QVERIFY(QString::fromUtf8(report).contains(QString::fromUtf8("解凍: ソ/表.TXT")));
     }
 
     void commands()

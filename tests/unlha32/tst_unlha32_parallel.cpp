@@ -315,7 +315,7 @@ private slots:
                 obs.cancelWhen = [after](const Scripted &o) { return o.entries >= after; };
                 const Outcome o = extract(arc, workers, obs);
                 QCOMPARE(o.result, UNLHA_ERR_CANCELLED);
-                QVERIFY(o.report.endsWith(QString::fromUtf8("中止しました\n")));
+                QVERIFY(o.report.endsWith(QString::fromUtf8("解凍を中止しました。\n")));
                 int files = 0;
                 for (auto it = o.files.cbegin(); it != o.files.cend(); ++it) {
                     QVERIFY2(!it.key().contains(".unlha-"), qPrintable(it.key()));
