@@ -281,7 +281,8 @@ Next Extraction::writeFailure(EntryLog &log, const std::string &display, WriteEr
     }
     // A full disk, a read-only or vanished destination fails every following
     // entry too; a name or permission refused further down only this one.
-    const bool refusedHere = (sysError == EACCES || sysError == EPERM) && !writer_.destinationWritable();
+    const bool refusedHere =
+        (sysError == EACCES || sysError == EPERM || sysError == ENOENT) && !writer_.destinationUsable();
     if (concernsDestination(sysError) || refusedHere) {
         log.fail(UNLHA_ERR_WRITE, format(msg::kCauseWrite, display, systemErrorText(sysError)));
         return Next::Stop;
@@ -480,7 +481,7 @@ void Extraction::completeFile(Pending &p)
     int sysError = 0;
     // The folder again from the writer, by its path: it may have been moved
     // or swapped for a link while the data was decoded.
-    const int dirFd = writer_.parentFolder(f.path, err, sysError);
+    const int dirFd = writer_.parentFolder(f.path, err, sysError, true);
     if (dirFd < 0 || r.cancelled || r.writeError != 0) {
         discardTemp(f, p.log);
         if (dirFd < 0) {

@@ -503,14 +503,18 @@ HeaderStatus HeaderWalker::searchStub(Entry &e)
             if (u16(p) != 4 || i + 28 > n)
                 continue;
             headerLen = u32(p + 24);
-            if (headerLen < 32 || headerLen > kMaxHeader)
+            // A level-3 header as large as a level 2 can be is plenty for
+            // the entries of a self-extractor.
+            if (headerLen < 32 || headerLen > 0xFFFF)
                 continue;
         }
         // The header and the data it claims must lie within the file.
         if (i + headerLen + u32(p + 7) > fileSize_)
             continue;
-        if (src_->bytesRead > budget)
-            break;
+        // Past the budget only level-0 headers, whose checks stay within
+        // the bytes already tested, are still tried.
+        if (p[20] != 0 && src_->bytesRead > budget)
+            continue;
         if (readHeader(*src_, fileSize_, i, e) == HeaderStatus::Ok && e.dataOffset + e.packedSize <= fileSize_)
             return HeaderStatus::Ok;
     }

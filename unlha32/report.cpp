@@ -84,7 +84,6 @@ bool concernsDestination(int err)
     case ENODEV:
     case ENXIO:
     case ENOMEDIUM:
-    case ENOENT:
     case EMFILE:
     case ENFILE:
     case ENOMEM:

@@ -117,14 +117,19 @@ bool SafeWriter::open(const std::string &destPath)
     return true;
 }
 
-int SafeWriter::walk(const std::vector<std::string> &path, size_t count, bool create, WriteError &err, int &sysError)
+int SafeWriter::walk(const std::vector<std::string> &path, size_t count, bool create, WriteError &err, int &sysError,
+                     bool fresh)
 {
     err = WriteError::None;
     if (count == 0)
         return rootFd_;
     const std::string key = joinKey(path, count);
-    if (auto it = cache_.find(key); it != cache_.end())
-        return it->second;
+    if (auto it = cache_.find(key); it != cache_.end()) {
+        if (!fresh)
+            return it->second;
+        ::close(it->second);
+        cache_.erase(it);
+    }
     if (cache_.size() >= kMaxCachedFolders)
         clearCache();
 
@@ -164,9 +169,9 @@ int SafeWriter::walk(const std::vector<std::string> &path, size_t count, bool cr
     return fd;
 }
 
-int SafeWriter::parentFolder(const std::vector<std::string> &path, WriteError &err, int &sysError)
+int SafeWriter::parentFolder(const std::vector<std::string> &path, WriteError &err, int &sysError, bool fresh)
 {
-    return walk(path, path.empty() ? 0 : path.size() - 1, true, err, sysError);
+    return walk(path, path.empty() ? 0 : path.size() - 1, true, err, sysError, fresh);
 }
 
 bool SafeWriter::makeFolder(const std::vector<std::string> &path, bool &created, WriteError &err, int &sysError)
@@ -193,9 +198,10 @@ int SafeWriter::existing(int dirFd, const std::string &name) const
     return S_ISDIR(st.st_mode) ? 1 : 2;
 }
 
-bool SafeWriter::destinationWritable() const
+bool SafeWriter::destinationUsable() const
 {
-    return ::faccessat(rootFd_, ".", W_OK | X_OK, AT_EACCESS) == 0;
+    struct stat st;
+    return ::fstat(rootFd_, &st) == 0 && st.st_nlink > 0 && ::faccessat(rootFd_, ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 void SafeWriter::sweep(int dirFd)
@@ -280,21 +286,24 @@ bool SafeWriter::discard(TempFile &tmp)
     return gone;
 }
 
-int SafeWriter::placeName(int dirFd, const std::string &tmp, const std::string &name, bool replace)
+int SafeWriter::placeName(const TempFile &tmp, int dirFd, const std::string &name, bool replace)
 {
-    const char *from = tmp.c_str();
+    // The temporary file is reached through its own folder handle: if that
+    // folder was moved, the file still goes to the path checked just now.
+    const int fromDir = tmp.dirFd;
+    const char *from = tmp.name.c_str();
     const char *to = name.c_str();
     if (replace)
-        return ::renameat(dirFd, from, dirFd, to);
-    if (::renameat2(dirFd, from, dirFd, to, RENAME_NOREPLACE) == 0)
+        return ::renameat(fromDir, from, dirFd, to);
+    if (::renameat2(fromDir, from, dirFd, to, RENAME_NOREPLACE) == 0)
         return 0;
     // FUSE file systems (NTFS through ntfs-3g, FAT and exFAT sticks) and
     // some network shares refuse the flag.
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return -1;
     // A hard link fails, like the flag, when the name exists.
-    if (::linkat(dirFd, from, dirFd, to, 0) == 0) {
-        ::unlinkat(dirFd, from, 0);
+    if (::linkat(fromDir, from, dirFd, to, 0) == 0) {
+        ::unlinkat(fromDir, from, 0);
         return 0;
     }
     if (errno == EEXIST)
@@ -313,7 +322,7 @@ int SafeWriter::placeName(int dirFd, const std::string &tmp, const std::string &
         errno = EEXIST; // someone else's file took the name meanwhile
         return -1;
     }
-    if (::renameat(dirFd, from, dirFd, to) == 0)
+    if (::renameat(fromDir, from, dirFd, to) == 0)
         return 0;
     const int err = errno;
     ::unlinkat(dirFd, to, 0);
@@ -351,7 +360,7 @@ WriteError SafeWriter::commit(int dirFd, TempFile &tmp, const std::string &name,
         discard(tmp);
         return WriteError::Io;
     }
-    if (placeName(dirFd, tmp.name, name, replace) != 0) {
+    if (placeName(tmp, dirFd, name, replace) != 0) {
         sysError = errno;
         discard(tmp);
         return renameError(sysError);
@@ -435,7 +444,7 @@ WriteError SafeWriter::makeLink(const std::vector<std::string> &path, const std:
                 continue;
             return WriteError::Io;
         }
-        if (placeName(dirFd, tmp.name, path.back(), replace) != 0) {
+        if (placeName(tmp, dirFd, path.back(), replace) != 0) {
             sysError = errno;
             discard(tmp);
             return renameError(sysError);

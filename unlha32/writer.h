@@ -53,8 +53,10 @@ public:
     bool open(const std::string &destPath);
 
     // The folder that holds `path`'s last component, created as needed.
-    // Returns a descriptor owned by the writer, or -1.
-    int parentFolder(const std::vector<std::string> &path, WriteError &err, int &sysError);
+    // Returns a descriptor owned by the writer, or -1. `fresh` walks the
+    // path again instead of trusting a folder opened earlier, which may
+    // have been moved or swapped for a link since.
+    int parentFolder(const std::vector<std::string> &path, WriteError &err, int &sysError, bool fresh = false);
 
     // Creates the folder `path` (and its parents). `created` tells whether the
     // last component is new.
@@ -65,8 +67,8 @@ public:
 
     // A new temporary file in `dirFd`.
     bool createTemp(int dirFd, TempFile &tmp, int &sysError);
-    // Gives the finished temporary file in `dirFd` its mode and time, then
-    // its real name. With `replace` false an existing name is left alone
+    // Gives the finished temporary file its mode and time, then its real
+    // name in `dirFd`. With `replace` false an existing name is left alone
     // (WriteError::Exists). The temporary file is gone afterwards, whatever
     // the outcome, unless `tmp` is still live (see discard()).
     WriteError commit(int dirFd, TempFile &tmp, const std::string &name, uint32_t mode, bool hasMode,
@@ -75,9 +77,10 @@ public:
     // it is then at least emptied.
     bool discard(TempFile &tmp);
 
-    // Whether the destination folder itself still takes new files: a refusal
-    // there ends the run, one further down concerns only that entry.
-    bool destinationWritable() const;
+    // Whether the destination folder itself is still there and takes new
+    // files: a refusal there ends the run, one further down concerns only
+    // that entry.
+    bool destinationUsable() const;
 
     // A symbolic link `path` -> `target` (UTF-8, '/' separated), only when the
     // target resolves inside the destination.
@@ -92,11 +95,12 @@ public:
     mode_t defaultFileMode() const { return 0666 & ~umask_; }
 
 private:
-    int walk(const std::vector<std::string> &path, size_t count, bool create, WriteError &err, int &sysError);
+    int walk(const std::vector<std::string> &path, size_t count, bool create, WriteError &err, int &sysError,
+             bool fresh = false);
     void clearCache();
-    // Gives `tmp` the name `name` in `dirFd`, replacing what is there only
-    // when `replace`.
-    int placeName(int dirFd, const std::string &tmp, const std::string &name, bool replace);
+    // Gives the temporary file `tmp` the name `name` in `dirFd`, replacing
+    // what is there only when `replace`.
+    static int placeName(const TempFile &tmp, int dirFd, const std::string &name, bool replace);
     // Forgets the temporary file without touching its name.
     static void release(TempFile &tmp);
     // Removes what dead processes left in a folder this run writes into.
