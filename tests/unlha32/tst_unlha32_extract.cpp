@@ -16,6 +16,7 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -52,7 +53,13 @@ struct Scripted : unlha::Observer {
             onBegin();
     }
     void entry(const std::string &n) override { entries << QString::fromStdString(n); }
-    void progress(uint64_t done) override { lastProgress = done; }
+    std::function<void()> onProgress;
+    void progress(uint64_t done) override
+    {
+        lastProgress = done;
+        if (onProgress)
+            onProgress();
+    }
     unlha::OverwriteAnswer askOverwrite(const std::string &p) override
     {
         asked << QString::fromStdString(p);
@@ -197,8 +204,15 @@ private slots:
                           linkItem("sneaky", "dot/.."),
                           dev,
                           fifo,
-                          longName};
+                          longName,
+                          // Refused by the destination: each is skipped and the run goes on.
+                          Item{"blocked/x.txt", {}, "x"},
+                          linkItem("far", QByteArray(5000, 'f')),
+                          Item{QByteArray("\0comment", 8), {}, "x"},
+                          Item{"last.txt", {}, "last"}};
+        writeFile(run.out + "/blocked", "a file, not a folder");
         QCOMPARE(run(testlzh::archive(items, 2)), UNLHA_ERR_SKIPPED);
+        QCOMPARE(readAll(run.out + "/last.txt"), QByteArray("last"));
 
         QCOMPARE(readAll(run.out + "/abs/file.txt"), QByteArray("abs"));
         QCOMPARE(readAll(run.out + "/up.txt"), QByteArray("up"));
@@ -207,15 +221,17 @@ private slots:
         QVERIFY(QFileInfo(run.out + "/dot").isSymLink());
         for (const char *gone : {"up", "absolute", "deep", "sneaky", "dev", "fifo"})
             QVERIFY2(!QFileInfo(run.out + "/" + gone).exists() && !QFileInfo(run.out + "/" + gone).isSymLink(), gone);
-        QCOMPARE(QDir(run.out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size(), 5);
+        QCOMPARE(QDir(run.out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size(), 7);
         QCOMPARE(QDir(run.tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 3);
         QVERIFY(QDir(run.tmp.path() + "/outside").isEmpty());
 
-        QCOMPARE(run.causeLine(), QString::fromUtf8("スキップしたファイルがあります（7 件）"));
+        QCOMPARE(run.causeLine(), QString::fromUtf8("スキップしたファイルがあります（10 件）"));
         for (const char *line : {"スキップ（解凍先の外を指すリンク）: up", "スキップ（解凍先の外を指すリンク）: absolute",
                                  "スキップ（解凍先の外を指すリンク）: deep", "スキップ（解凍先の外を指すリンク）: sneaky",
                                  "スキップ（デバイスや FIFO は作りません）: dev",
-                                 "スキップ（デバイスや FIFO は作りません）: fifo", "スキップ（名前が長すぎます）: nnn"})
+                                 "スキップ（デバイスや FIFO は作りません）: fifo", "スキップ（名前が長すぎます）: nnn",
+                                 "スキップ（同じ名前のファイルがあるためフォルダを作れません）: blocked/x.txt",
+                                 "スキップ（名前が長すぎます）: far", "スキップ（安全でないパス）: （名前なし）"})
             QVERIFY2(run.report.contains(QString::fromUtf8(line)), line);
     }
 
@@ -275,6 +291,17 @@ private slots:
             QCOMPARE(run(testlzh::archive({c}, 0, false) + "garbage in the archive"), UNLHA_ERR_DAMAGED);
             QVERIFY2(run.causeLine().contains("c.txt"), qPrintable(run.report));
             QVERIFY(leftovers(run.tmp.path()).isEmpty());
+        }
+        for (int level : {0, 1, 2}) {
+            // A bad first header is damage, never a reason to look further
+            // in: here the entry's own data is an archive that must not come out.
+            Run run;
+            const QByteArray inner = testlzh::archive({Item{"inner.txt", {}, "inner"}}, level);
+            QByteArray arc = testlzh::archive({Item{"outer.lzh", {}, inner}, a}, level);
+            arc[arc.indexOf("outer.lzh")] = 'O';
+            QCOMPARE(run(arc), UNLHA_ERR_DAMAGED);
+            QCOMPARE(run.causeLine(), QString::fromUtf8("Outer.lzh — 書庫のヘッダーが壊れています"));
+            QVERIFY(QDir(run.out).isEmpty());
         }
         {
             Run run;
@@ -350,6 +377,41 @@ private slots:
             QCOMPARE(obs.asked.size(), 2);
             QCOMPARE(contents(run), QByteArray("newoldold"));
         }
+    }
+
+    void temporaryFilesNeverStay()
+    {
+        Run run;
+        // The folder being written into is swapped for a link mid-file: the
+        // entry is skipped and its temporary file goes with the moved folder.
+        QDir().mkdir(run.tmp.path() + "/outside");
+        Scripted obs;
+        obs.onProgress = [&] {
+            if (QFileInfo::exists(run.out + "/sub") && !QFileInfo(run.out + "/sub").isSymLink()) {
+                QVERIFY(QDir().rename(run.out + "/sub", run.out + "/moved"));
+                QVERIFY(QFile::link(run.tmp.path() + "/outside", run.out + "/sub"));
+            }
+        };
+        QCOMPARE(run.with(obs, testlzh::archive({Item{"sub/big.bin", {}, QByteArray(300000, 'b')}}, 2)),
+                 UNLHA_ERR_SKIPPED);
+        QVERIFY2(run.report.contains(QString::fromUtf8("スキップ（安全でないパス）: sub/big.bin")), qPrintable(run.report));
+        QVERIFY(QDir(run.out + "/moved").isEmpty());
+        QVERIFY(QDir(run.tmp.path() + "/outside").isEmpty());
+
+        // What a killed run left is removed where this run writes, but not
+        // what a running process is writing.
+        Run next;
+        QDir().mkdir(next.out + "/sub");
+        pid_t dead = fork();
+        if (dead == 0)
+            _exit(0);
+        QVERIFY(dead > 0 && waitpid(dead, nullptr, 0) == dead);
+        const QString stale = QString(".unlha-%1-0123456789ab.tmp").arg(dead);
+        const QString busy = QString(".unlha-%1-0123456789ab.tmp").arg(getppid());
+        for (const QString &f : {next.out + "/" + stale, next.out + "/sub/" + stale, next.out + "/" + busy})
+            writeFile(f, "left");
+        QCOMPARE(next(testlzh::archive({Item{"sub/a.txt", {}, "a"}}, 1)), UNLHA_OK);
+        QCOMPARE(leftovers(next.out), QStringList{next.out + "/" + busy});
     }
 
     void cancelMidFile()

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include <clocale>
 
 using testlzh::Item;
@@ -145,7 +147,10 @@ private slots:
         const QByteArray root = QFile::encodeName(tmp.path());
         QDir(tmp.path()).mkpath("out dir");
         QDir(tmp.path()).mkpath("dest");
-        for (const char *f : {"my archive.lzh", "plain.lzh", "a", "a b"}) {
+        QDir(tmp.path()).mkpath("back\\");
+        QDir(tmp.path()).mkpath("folder.lzh");
+        QVERIFY(mkfifo(QFile::encodeName(tmp.path() + "/fifo.lzh").constData(), 0600) == 0);
+        for (const char *f : {"my archive.lzh", "plain.lzh", "a", "a b", "say\"hi\".lzh", "-x.lzh"}) {
             QFile file(tmp.path() + "/" + f);
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
@@ -165,6 +170,16 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(c.destination), QByteArray("/"));
         QCOMPARE(unlha::parseCommand(("e " + root + "/plain.lzh //").toStdString(), c), CommandError::None);
         QCOMPARE(QByteArray::fromStdString(c.destination), QByteArray("/"));
+        // Inside quotation marks a doubled one is a quotation mark, and a
+        // leading '-' is a name; only the appended separator is dropped, so
+        // a folder whose own name ends in '\\' is the destination.
+        QCOMPARE(unlha::parseCommand(("e \"" + root + "/say\"\"hi\"\".lzh\" \"" + root + "/back\\/\"").toStdString(), c),
+                 CommandError::None);
+        QCOMPARE(QByteArray::fromStdString(c.archive), root + "/say\"hi\".lzh");
+        QCOMPARE(QByteArray::fromStdString(c.destination), root + "/back\\");
+        QVERIFY(QDir::setCurrent(tmp.path()));
+        QCOMPARE(unlha::parseCommand("e \"-x.lzh\" dest/", c), CommandError::None);
+        QCOMPARE(unlha::parseCommand("e -x.lzh dest/", c), CommandError::Syntax);
         // "a b dest" splits two ways that both name a file: refuse to guess.
         QCOMPARE(unlha::parseCommand(("e " + root + "/a b " + root + "/dest/").toStdString(), c),
                  CommandError::Syntax);
@@ -191,6 +206,22 @@ private slots:
         QVERIFY(!QFileInfo::exists(tmp.path() + "/new"));
         QVERIFY(QString::fromUtf8(buf).contains(root + "/new"));
         QCOMPARE(unlha::runCommand(0, nullptr, buf, sizeof buf), UNLHA_ERR_COMMAND);
+
+        // The cause says what the archive's path is.
+        const struct {
+            QByteArray archive;
+            const char *cause;
+        } paths[] = {
+            {root + "/nothing.lzh", "書庫が見つかりません"},
+            {root + "/folder.lzh", "書庫ではなくフォルダです"},
+            {root + "/fifo.lzh", "書庫が普通のファイルではありません"},
+            {root + "/" + QByteArray(300, 'n') + ".lzh", "書庫を開けません（名前が長すぎます）"},
+        };
+        for (const auto &p : paths) {
+            const QByteArray cmd = "e \"" + p.archive + "\" \"" + root + "/dest/\"";
+            QCOMPARE(unlha::runCommand(0, cmd.constData(), buf, sizeof buf), UNLHA_ERR_COMMAND);
+            QVERIFY2(QString::fromUtf8(buf).startsWith(QString::fromUtf8(p.cause)), buf);
+        }
     }
 };
 
