@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# End-to-end extraction: with-xvfb run.sh PROGRAM EXAMPLES_DIR ARCHIVE_GEN
+# End-to-end extraction: run.sh PROGRAM EXAMPLES_DIR ARCHIVE_GEN
 # HOGUREN_E2E_SHOTS=DIR keeps screenshots.
 set -uo pipefail
 
@@ -8,105 +8,39 @@ EXAMPLES=$2
 ARCHIVE_GEN=$3
 SAMPLE="$EXAMPLES/サンプル.LZH"
 
-for tool in xdotool bsdtar; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+command -v bsdtar >/dev/null || { echo "SKIP: bsdtar is not installed"; exit 77; }
 [ -f "$SAMPLE" ] || { echo "SKIP: no $SAMPLE"; exit 77; }
+source "$(dirname "$0")/../x11-helpers.sh"
+x_start
+TMP=$(mktemp -d)
+cleanup() { rm -rf "$TMP"; }
 
-unset QT_QPA_PLATFORM
-
-# Window captions and control centres (client coordinates, from the layouts).
 MAIN_CAPTION="ほぐれん  Ｖｅｒｓｉｏｎ ３．５"
 REPORT_CAPTION="ほぐれん３．５  解凍終了報告"
 ERROR_CAPTION="エラーメッセージ"
 PROGRESS_CAPTION="ほぐれん - 解凍中"
 QUESTION_CAPTION="ほぐれん - 上書きの確認"
-FLOPPY=(152 88)     # Image1
-DRIVE=(504 80)      # Image2
-CANCEL=(192 300)    # Command2 of the main window
-REPORT_OK=(236 84)  # Command1 of the report
-
-TMP=$(mktemp -d)
-PID=
-cleanup() {
-  [ -n "$PID" ] && kill "$PID" 2>/dev/null
-  rm -rf "$TMP"
-}
-trap cleanup EXIT
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# Controls, in twips from the layouts.
+FLOPPY=(1800 840 975 975) DRIVE=(7200 840 720 735)
+CANCEL=(1200 4200 3375 615)  # Command2 of the main window
+REPORT_OK=(2280 1080 2535 375)
 
 shot() {
   [ -n "${HOGUREN_E2E_SHOTS:-}" ] && import -window root "$HOGUREN_E2E_SHOTS/$1" 2>/dev/null
   return 0
 }
 
-# Prints the id of the visible window with exactly this caption once it is
-# there; returns 1 after `limit` seconds.
-wait_window() {
-  local caption=$1 limit=$2 start=$SECONDS id
-  while true; do
-    for id in $(xdotool search --onlyvisible --name "$caption" 2>/dev/null); do
-      if [ "$(xdotool getwindowname "$id")" = "$caption" ]; then
-        echo "$id"
-        return 0
-      fi
-    done
-    (( SECONDS - start < limit )) || return 1
-    sleep 0.2
-  done
-}
+drag_floppy_to_drive() { x_drag "$1" "${FLOPPY[*]}" "3750 1350" "6000 1275" "${DRIVE[*]}"; }
 
-# Waits for the outcome of a drop: prints "report ID" or "error ID".
-wait_outcome() {
-  local limit=$1 start=$SECONDS id
-  while (( SECONDS - start < limit )); do
-    if id=$(wait_window "$REPORT_CAPTION" 0); then echo "report $id"; return 0; fi
-    if id=$(wait_window "$ERROR_CAPTION" 0); then echo "error $id"; return 0; fi
-    sleep 0.2
-  done
-  echo "none"
+# The drop's outcome so far: sets OUTCOME to report or error and OUT to its
+# window; false while neither shows.
+outcome() {
+  OUTCOME=none
+  if OUT=$(x_find "$REPORT_CAPTION"); then OUTCOME=report
+  elif OUT=$(x_find "$ERROR_CAPTION"); then OUTCOME=error
+  else return 1; fi
 }
-
-window_gone() {
-  local caption=$1 id
-  for id in $(xdotool search --onlyvisible --name "$caption" 2>/dev/null); do
-    [ "$(xdotool getwindowname "$id")" = "$caption" ] && return 1
-  done
-  return 0
-}
-
-# Press on the floppy, move in steps with the button held, release on the drive.
-drag_floppy_to_drive() {
-  local w=$1
-  # A loaded machine may map the window before it takes input.
-  sleep 0.5
-  xdotool mousemove --window "$w" "${FLOPPY[@]}" mousedown 1
-  sleep 0.2
-  xdotool mousemove --window "$w" 250 90
-  sleep 0.1
-  xdotool mousemove --window "$w" 400 85
-  sleep 0.1
-  xdotool mousemove --window "$w" "${DRIVE[@]}"
-  sleep 0.2
-  xdotool mouseup 1
-}
-
-click() {
-  local w=$1 x=$2 y=$3
-  xdotool mousemove --window "$w" "$x" "$y" click 1
-}
-
-# Waits for the program to end; leaves its exit status in STATUS.
-wait_exit() {
-  local start=$SECONDS
-  while kill -0 "$PID" 2>/dev/null && (( SECONDS - start < 30 )); do sleep 0.2; done
-  if kill -0 "$PID" 2>/dev/null; then STATUS="still running"; return; fi
-  wait "$PID"
-  STATUS=$?
-  PID=
-}
+wait_outcome() { x_until 120 outcome; }
 
 start_program() {
   local archive=$1 dest=$2
@@ -119,23 +53,27 @@ start_program() {
 # report; then VERIFY (a command) checks DEST, and 了  解 must end the program
 # with status 0.
 extract_expecting_report() {
-  local archive=$1 dest=$2 verify=$3 label=$4 outcome REPORT MAIN
+  local archive=$1 dest=$2 verify=$3 label=$4 MAIN
   start_program "$archive" "$dest"
-  if ! MAIN=$(wait_window "$MAIN_CAPTION" 20); then
-    fail "$label: the main window did not appear"
-    return
-  fi
+  MAIN=$(x_window "$MAIN_CAPTION") || { fail "$label: the main window did not appear"; return; }
   [ "$label" = sample ] && shot main.png
   drag_floppy_to_drive "$MAIN"
-  read -r outcome REPORT < <(wait_outcome 120)
-  if [ "$outcome" = report ]; then
+  wait_outcome
+  if [ "$OUTCOME" = report ]; then
     [ "$label" = sample ] && shot form4.png
     $verify "$dest" "$label"
-    window_gone "$ERROR_CAPTION" || fail "$label: an error box came with the report"
-    click "$REPORT" "${REPORT_OK[@]}"
-    wait_exit
+    x_shown "$ERROR_CAPTION" && fail "$label: an error box came with the report"
+    if [ "$label" = sample ]; then
+      # キャンセル on the main window, disabled under the report: nothing,
+      # and the report keeps the front and the focus.
+      x_click "$MAIN" "${CANCEL[@]}"
+      x_stays_in_front "$OUT" "$MAIN" "$X_WM: the report after a click on the main window" ||
+        timeout 5 xdotool windowactivate --sync "$OUT"
+    fi
+    x_click "$OUT" "${REPORT_OK[@]}"
+    x_wait_exit 30
     [ "$STATUS" = 0 ] || fail "$label: after 了  解 the program's exit status is $STATUS"
-  elif [ "$outcome" = error ]; then
+  elif [ "$OUTCOME" = error ]; then
     [ "$label" = sample ] && shot unexpected-error.png
     fail "$label: the error box appeared instead of the completion report"
   else
@@ -207,29 +145,27 @@ size=$(stat -c %s "$DAMAGED")
 printf '\xde\xad\xbe\xef\xde\xad\xbe\xef' | dd of="$DAMAGED" bs=1 seek=$((size * 2 / 3)) conv=notrunc status=none
 
 start_program "$DAMAGED" "$DEST2"
-if MAIN=$(wait_window "$MAIN_CAPTION" 20); then
+if MAIN=$(x_window "$MAIN_CAPTION"); then
   drag_floppy_to_drive "$MAIN"
-  read -r outcome ERR < <(wait_outcome 120)
-  if [ "$outcome" = error ]; then
+  wait_outcome
+  if [ "$OUTCOME" = error ]; then
     shot error-extraction.png
-    window_gone "$REPORT_CAPTION" || fail "the report appeared for a damaged archive"
+    x_shown "$REPORT_CAPTION" && fail "the report appeared for a damaged archive"
     # OK is the box's default button.
-    xdotool windowfocus --sync "$ERR"
-    xdotool key Return
-    sleep 0.5
-    window_gone "$ERROR_CAPTION" || fail "the error box did not close on OK"
-    window_gone "$REPORT_CAPTION" || fail "the report appeared after the error box"
-    wait_window "$MAIN_CAPTION" 1 >/dev/null || fail "the main window is gone"
+    x_key "$OUT" Return
+    x_gone "$ERROR_CAPTION" || fail "the error box did not close on OK"
+    x_shown "$REPORT_CAPTION" && fail "the report appeared after the error box"
+    x_shown "$MAIN_CAPTION" || fail "the main window is gone"
     # Whatever the library left, no file stands under a real name half-written.
     while IFS= read -r -d '' f; do
       rel=${f#"$DEST2"/}
       cmp -s "$f" "$REF/$rel" || fail "damaged run left a file that differs: $rel"
     done < <(find "$DEST2" -type f -print0)
     # Still usable: キャンセル ends the program normally.
-    click "$MAIN" "${CANCEL[@]}"
-    wait_exit
+    x_click "$MAIN" "${CANCEL[@]}"
+    x_wait_exit 30
     [ "$STATUS" = 0 ] || fail "after キャンセル the program's exit status is $STATUS"
-  elif [ "$outcome" = report ]; then
+  elif [ "$OUTCOME" = report ]; then
     fail "the report appeared for a damaged archive"
   else
     fail "no error box for a damaged archive"
@@ -251,36 +187,32 @@ done
 cp -r "$KEEP" "$KEPT"
 expected_questions=$(find "$REF" -type f | wc -l)
 start_program "$ARCHIVE" "$KEEP"
-if MAIN=$(wait_window "$MAIN_CAPTION" 20); then
-  drag_floppy_to_drive "$MAIN"
-  questions=0 last= outcome=none start=$SECONDS
-  while (( SECONDS - start < 120 )); do
-    if Q=$(wait_window "$QUESTION_CAPTION" 0); then
-      # Each question is a window of its own; one still closing is not
-      # answered twice.
-      if [ "$Q" != "$last" ]; then
-        xdotool windowfocus --sync "$Q"
-        xdotool key Return
-        last=$Q
-        questions=$((questions + 1))
-      fi
-    elif OUT=$(wait_window "$REPORT_CAPTION" 0); then
-      outcome=report
-      break
-    elif OUT=$(wait_window "$ERROR_CAPTION" 0); then
-      outcome=error
-      break
+# Answers each question as it comes; true once the drop has its outcome.
+answer() {
+  if Q=$(x_find "$QUESTION_CAPTION"); then
+    # Each question is a window of its own; one still closing is not
+    # answered twice.
+    if [ "$Q" != "$last" ]; then
+      x_key "$Q" Return
+      last=$Q
+      questions=$((questions + 1))
     fi
-    sleep 0.3
-  done
+    return 1
+  fi
+  outcome
+}
+if MAIN=$(x_window "$MAIN_CAPTION"); then
+  drag_floppy_to_drive "$MAIN"
+  questions=0 last=
+  x_until 120 answer
   [ "$questions" = "$expected_questions" ] ||
     fail "skip: $questions overwrite questions answered, expected $expected_questions"
-  if [ "$outcome" = report ]; then
+  if [ "$OUTCOME" = report ]; then
     diff -r "$KEPT" "$KEEP" || fail "skip: files the user kept were changed"
-    click "$OUT" "${REPORT_OK[@]}"
-    wait_exit
+    x_click "$OUT" "${REPORT_OK[@]}"
+    x_wait_exit 30
     [ "$STATUS" = 0 ] || fail "skip: after 了  解 the program's exit status is $STATUS"
-  elif [ "$outcome" = error ]; then
+  elif [ "$OUTCOME" = error ]; then
     shot skip-error.png
     fail "skip: the error box appeared instead of the completion report"
   else
@@ -301,11 +233,11 @@ if ! "$ARCHIVE_GEN" many "$MANY_DIR/多数.LZH" 100000 64; then
   fail "could not write the archive of many files"
 else
   start_program "$MANY_DIR/多数.LZH" "$DEST3"
-  if MAIN=$(wait_window "$MAIN_CAPTION" 20); then
+  if MAIN=$(x_window "$MAIN_CAPTION"); then
     drag_floppy_to_drive "$MAIN"
-    if wait_window "$PROGRESS_CAPTION" 60 >/dev/null; then
+    if x_window "$PROGRESS_CAPTION" 60 >/dev/null; then
       kill -TERM "$PID"
-      wait_exit
+      x_wait_exit 30
       [ "$STATUS" = 0 ] || fail "SIGTERM: the program's exit status is $STATUS"
       left=$(find "$DEST3" -name '.unlha-*.tmp' | wc -l)
       [ "$left" = 0 ] || fail "SIGTERM: $left temporary files were left"
@@ -319,9 +251,4 @@ else
   fi
   [ -n "$PID" ] && { kill -KILL "$PID"; wait "$PID" 2>/dev/null; PID=; }
 fi
-
-if (( failures )); then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "PASS"
+x_finish
