@@ -3,6 +3,7 @@
 #include "app/ending.h"
 #include "ui/main/form2.h"
 #include "ui/resources/texts_extraction.h"
+#include "ui/windows/disabling.h"
 #include "ui/windows/fonts.h"
 #include "ui/windows/geometry.h"
 #include "ui/windows/widgets.h"
@@ -43,7 +44,7 @@ void Form4::Form_Load()
     centreOnScreen(*this);
     // For good: the only ways on are this window's button and its close box,
     // so no second drop can start another extraction.
-    form2().setEnabled(false);
+    disableWindow(form2(), *this);
 }
 
 void Form4::Command1_Click() { endProgram(); }

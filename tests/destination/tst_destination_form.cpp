@@ -6,6 +6,7 @@
 #include "ui/main/drivelistbox.h"
 #include "ui/main/form1.h"
 #include "ui/main/form2.h"
+#include "ui/windows/disabling.h"
 #include "ui/windows/msgbox.h"
 
 #include <QLabel>
@@ -74,7 +75,7 @@ private slots:
             m_answers.pop_front();
             return next();
         });
-        main().setEnabled(true);
+        enableWindow(main());
         choose("/");
         QCOMPARE(dir().setPath("/home/me"), 0);
     }
@@ -150,7 +151,7 @@ private slots:
         main().Command1_Click();
         Form1 &d = form1();
         QVERIFY(d.isVisible());
-        QVERIFY(!main().isEnabled());
+        QVERIFY(!isWindowEnabled(main()));
         QCOMPARE(d.Label2->text(), QString("/home/me/docs"));
         QCOMPARE(d.Text2->text(), QString("/home/me/docs"));
         d.Text1->setText("新しいフォルダ");
@@ -158,7 +159,7 @@ private slots:
         QCOMPARE(m_fs.created.last(), QString("/home/me/docs/新しいフォルダ"));
         QCOMPARE(dir().path(), QString("/home/me/docs/新しいフォルダ"));
         QVERIFY(!d.isVisible());
-        QVERIFY(main().isEnabled());
+        QVERIFY(isWindowEnabled(main()));
         QVERIFY(m_boxes.isEmpty());
 
         // Under a root: no second separator. The name is kept.
@@ -177,7 +178,7 @@ private slots:
         QTest::mouseClick(d.Command1, Qt::LeftButton);
         QCOMPARE(m_fs.created.last(), QString("/media/floppy/a b"));
         QCOMPARE(dir().path(), QString("/media/floppy/a b"));
-        QVERIFY(main().isEnabled());
+        QVERIFY(isWindowEnabled(main()));
     }
 
     void newFolderDialogFailuresKeepItOpen()
@@ -209,7 +210,7 @@ private slots:
             QCOMPARE(b.title, kTitle);
         }
         QVERIFY(d.isVisible());
-        QVERIFY(!main().isEnabled());
+        QVERIFY(!isWindowEnabled(main()));
         QCOMPARE(d.Text1->text(), QString("x"));
         QCOMPARE(dir().path(), QString("/home/me"));
 
@@ -227,18 +228,18 @@ private slots:
         const int made = int(m_fs.created.size());
         QTest::mouseClick(d.Command2, Qt::LeftButton);
         QVERIFY(!d.isVisible());
-        QVERIFY(main().isEnabled());
+        QVERIFY(isWindowEnabled(main()));
         QCOMPARE(m_fs.created.size(), made);
         QCOMPARE(dir().path(), QString("/home/me"));
 
         // Closing from the frame does what Cancel does; the position is kept.
         main().Command1_Click();
-        QVERIFY(!main().isEnabled());
+        QVERIFY(!isWindowEnabled(main()));
         d.move(d.pos() + QPoint(7, 5));
         const QPoint moved = d.pos();
         d.close();
         QVERIFY(!d.isVisible());
-        QVERIFY(main().isEnabled());
+        QVERIFY(isWindowEnabled(main()));
         main().Command1_Click();
         QCOMPARE(d.pos(), moved);
         QTest::mouseClick(d.Command2, Qt::LeftButton);

@@ -9,6 +9,7 @@
 #include "ui/main/drivelistbox.h"
 #include "ui/main/form2.h"
 #include "ui/resources/texts_extraction.h"
+#include "ui/windows/disabling.h"
 #include "ui/windows/msgbox.h"
 #include "unlha32/unlha32.h"
 
@@ -94,7 +95,7 @@ private slots:
         QFile::remove(logPath());
         m_boxes.clear();
         m_endings = 0;
-        form2().setEnabled(true);
+        enableWindow(form2());
     }
 
     void failureLeavesMainWindowUsable_data()
@@ -140,7 +141,7 @@ private slots:
         QCOMPARE(m_boxes[0].text, text);
         QCOMPARE(m_boxes[0].style, kMbOk);
         QCOMPARE(m_boxes[0].title, kErrorTitle);
-        QVERIFY(form2().isEnabled());
+        QVERIFY(isWindowEnabled(form2()));
         QVERIFY(!shownReport());
         QCOMPARE(m_endings, 0);
     }
@@ -193,7 +194,7 @@ private slots:
         // The library without Unlha() still answers UnlhaGetVersion, so at
         // most that one call is made; no extraction is attempted.
         QVERIFY(!calls().join(u'\n').contains("Unlha "));
-        QVERIFY(form2().isEnabled());
+        QVERIFY(isWindowEnabled(form2()));
         QVERIFY(!shownReport());
     }
 
@@ -223,7 +224,7 @@ private slots:
         QCOMPARE(&report, &form4());
         QVERIFY(report.isWindow());
         QVERIFY(!report.parentWidget());
-        QVERIFY(!form2().isEnabled());
+        QVERIFY(!isWindowEnabled(form2()));
         QVERIFY(form2().isVisible());
 
         QCOMPARE(report.windowTitle(), kReportCaption);

@@ -5,6 +5,7 @@
 #include "app/intake.h"
 #include "ui/main/dirlistbox.h"
 #include "ui/main/form2.h"
+#include "ui/windows/disabling.h"
 #include "ui/windows/form10.h"
 #include "ui/windows/form3.h"
 #include "ui/windows/form5.h"
@@ -17,6 +18,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QSignalSpy>
+#include <QWindow>
 #include <QtTest>
 
 namespace {
@@ -73,7 +76,7 @@ void TstFlow::startUpShowsOneWindow()
     QVERIFY(!form2().isVisible());
     QVERIFY(title1Window().isVisible());
     QVERIFY(!form5Exists());
-    QVERIFY(form2().isEnabled());
+    QVERIFY(isWindowEnabled(form2()));
 
     // Centred with its outer size before it was hidden.
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -88,7 +91,7 @@ void TstFlow::startUpShowsOneWindow()
     QCOMPARE(form2().Text2->text(), QStringLiteral("lzh"));
     QVERIFY(form10().isVisible());
     QVERIFY(!form2().isVisible());
-    QVERIFY(form2().isEnabled()); // Form10 leaves the main window alone
+    QVERIFY(isWindowEnabled(form2())); // Form10 leaves the main window alone
     hideAll();
 
     setCommandLine(QString());
@@ -97,9 +100,9 @@ void TstFlow::startUpShowsOneWindow()
     QCOMPARE(form2().Text2->text(), QString());
     QVERIFY(form3().isVisible());
     QVERIFY(!form2().isVisible());
-    QVERIFY(!form2().isEnabled()); // the notice disables the hidden main window
+    QVERIFY(!isWindowEnabled(form2())); // the notice disables the hidden main window
     hideAll();
-    form2().setEnabled(true);
+    enableWindow(form2());
 }
 
 void TstFlow::titleCardHandsOver()
@@ -138,19 +141,38 @@ void TstFlow::versionWindowDisablesItsOpeners()
     form2().Command3->click();
     Form5 &v = form5();
     QVERIFY(v.isVisible());
-    QVERIFY(!form2().isEnabled());
-    QVERIFY(!form3().isEnabled());
+    QVERIFY(!isWindowEnabled(form2()));
+    QVERIFY(!isWindowEnabled(form3()));
     QVERIFY(!form3().isVisible()); // disabled, never shown
-    QVERIFY(v.isEnabled());
+    QVERIFY(isWindowEnabled(v));
 
-    // A disabled main window ignores its close box instead of ending.
+    // A disabled main window ignores its close box instead of ending, and
+    // every other input: キャンセル clicked or pressed with the keyboard.
     QVERIFY(!ends([] { form2().close(); }));
+    QVERIFY(!ends([] {
+        QTest::mouseClick(form2().Command2, Qt::LeftButton);
+        QTest::keyClick(form2().Command2, Qt::Key_Space);
+    }));
+    // It looks as it does enabled: nothing in it is greyed.
+    const QImage disabledLook = form2().grab().toImage();
+    enableWindow(form2());
+    const QImage enabledLook = form2().grab().toImage();
+    disableWindow(form2(), v);
+    QVERIFY(disabledLook == enabledLook);
+    // Brought to the front (the window manager activates a window that is
+    // clicked), it hands the focus back to the version window.
+    QTRY_COMPARE(QApplication::activeWindow(), &v);
+    QSignalSpy focus(qApp, &QGuiApplication::focusWindowChanged);
+    form2().activateWindow();
+    QTRY_COMPARE(focus.size(), 2);
+    QCOMPARE(focus[0][0].value<QWindow *>(), form2().windowHandle());
+    QCOMPARE(focus[1][0].value<QWindow *>(), v.windowHandle());
 
     v.move(17, 23);
     v.Command1->click();
     QVERIFY(!v.isVisible());
-    QVERIFY(form2().isEnabled());
-    QVERIFY(form3().isEnabled());
+    QVERIFY(isWindowEnabled(form2()));
+    QVERIFY(isWindowEnabled(form3()));
     QVERIFY(form2().isVisible());
     QVERIFY(!form3().isVisible());
 
@@ -161,15 +183,15 @@ void TstFlow::versionWindowDisablesItsOpeners()
     QVERIFY(v.isVisible());
     QCOMPARE(&form5(), &v);
     QCOMPARE(v.pos(), QPoint(17, 23));
-    QVERIFY(!form3().isEnabled());
-    QVERIFY(!form2().isEnabled());
+    QVERIFY(!isWindowEnabled(form3()));
+    QVERIFY(!isWindowEnabled(form2()));
     QVERIFY(!ends([] { form3().close(); }));
 
     // Closing from the frame behaves like OK.
     QVERIFY(!ends([&] { v.close(); }));
     QVERIFY(!v.isVisible());
-    QVERIFY(form3().isEnabled());
-    QVERIFY(form2().isEnabled());
+    QVERIFY(isWindowEnabled(form3()));
+    QVERIFY(isWindowEnabled(form2()));
     QVERIFY(form3().isVisible());
     QVERIFY(!form2().isVisible());
     hideAll();
@@ -279,6 +301,7 @@ void TstFlow::messageBox()
         QString shownText;
         QString defaultText;
         int buttons = 0;
+        int width = 0;
         Qt::WindowModality modality = Qt::NonModal;
         QTimer::singleShot(0, [&] {
             for (QWidget *w : QApplication::topLevelWidgets()) {
@@ -289,6 +312,7 @@ void TstFlow::messageBox()
                 defaultText = box->defaultButton() ? box->defaultButton()->text() : QString();
                 buttons = box->buttons().size();
                 modality = box->windowModality();
+                width = box->width();
                 QTest::keyClick(box, Qt::Key(c.key));
             }
         });
@@ -297,6 +321,11 @@ void TstFlow::messageBox()
         QCOMPARE(defaultText, QStringLiteral("OK"));
         QCOMPARE(buttons, c.buttons);
         QCOMPARE(modality, Qt::ApplicationModal);
+        // Wide enough for the whole title in the desktop's bold face beside
+        // a window icon and three title-bar buttons, not just for the text.
+        const QFontMetrics wm(QFont(QStringLiteral("Sans"), 9, QFont::Bold));
+        QVERIFY2(width >= wm.horizontalAdvance(QStringLiteral("エラーメッセージ")) + 4 * wm.height(),
+                 QByteArray::number(width));
     }
 }
 

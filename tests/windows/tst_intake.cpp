@@ -13,6 +13,8 @@ private slots:
     void decision();
     void argumentsJoinedAsDelivered();
     void centring();
+    void centringByOuterSize_data();
+    void centringByOuterSize();
 };
 
 void TstIntake::decision_data()
@@ -95,6 +97,40 @@ void TstIntake::centring()
     QCOMPARE(tw(14), 0);
     QCOMPARE(twipsToPixels(14.9f), 0);
     QCOMPARE(twipsToPixels(-0.5f), -1);
+}
+
+void TstIntake::centringByOuterSize_data()
+{
+    QTest::addColumn<QRect>("screen");
+    QTest::addColumn<QSize>("client");
+    QTest::addColumn<QMargins>("frame");
+    QTest::addColumn<QPoint>("frameCorner");
+
+    // The main window under Openbox (1-px borders, 20-px title bar) and
+    // Xfwm4 (5 and 29): the outer size is centred, half pixels rounded down.
+    QTest::newRow("openbox") << QRect(0, 0, 1024, 768) << QSize(631, 385) << QMargins(1, 20, 1, 1)
+                             << QPoint(195, 181);
+    QTest::newRow("xfwm4") << QRect(0, 0, 1024, 768) << QSize(631, 385) << QMargins(5, 29, 5, 5)
+                           << QPoint(191, 174);
+    QTest::newRow("openbox 1280x1024") << QRect(0, 0, 1280, 1024) << QSize(631, 385)
+                                       << QMargins(1, 20, 1, 1) << QPoint(323, 309);
+    QTest::newRow("no frame") << QRect(0, 0, 1280, 1024) << QSize(631, 385) << QMargins()
+                              << QPoint(324, 319);
+    // A primary screen right of another one; a screen lower than the window.
+    QTest::newRow("second screen") << QRect(1920, 0, 1024, 768) << QSize(631, 385)
+                                   << QMargins(1, 20, 1, 1) << QPoint(1920 + 195, 181);
+    QTest::newRow("overhanging") << QRect(0, 0, 600, 300) << QSize(631, 385)
+                                 << QMargins(1, 20, 1, 1) << QPoint(-17, -53);
+}
+
+void TstIntake::centringByOuterSize()
+{
+    QFETCH(QRect, screen);
+    QFETCH(QSize, client);
+    QFETCH(QMargins, frame);
+    QFETCH(QPoint, frameCorner);
+    const QPoint c = centredClientPosition(screen, client, frame);
+    QCOMPARE(c - QPoint(frame.left(), frame.top()), frameCorner);
 }
 
 QTEST_APPLESS_MAIN(TstIntake)

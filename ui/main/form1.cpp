@@ -4,6 +4,7 @@
 #include "ui/main/form2.h"
 #include "ui/main/volumes.h"
 #include "ui/resources/texts_destination.h"
+#include "ui/windows/disabling.h"
 #include "ui/windows/fonts.h"
 #include "ui/windows/geometry.h"
 #include "ui/windows/msgbox.h"
@@ -68,7 +69,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
 void Form1::Form_Open()
 {
     Form2 &main = form2();
-    main.setEnabled(false);
+    disableWindow(main, *this);
     Label2->setText(main.Dir4->path());
     Text2->setText(main.Dir4->path());
     show();
@@ -95,13 +96,13 @@ void Form1::Command1_Click()
                kErrorTitle);
         return;
     }
-    main.setEnabled(true);
+    enableWindow(main);
     hide();
 }
 
 void Form1::Command2_Click()
 {
-    form2().setEnabled(true);
+    enableWindow(form2());
     hide();
 }
 

@@ -6,6 +6,7 @@
 #include "ui/main/dirlistbox.h"
 #include "ui/main/drivelistbox.h"
 #include "ui/resources/texts.h"
+#include "ui/windows/disabling.h"
 #include "ui/windows/fonts.h"
 #include "ui/windows/form10.h"
 #include "ui/windows/form3.h"
@@ -137,7 +138,7 @@ void Form2::closeEvent(QCloseEvent *event)
     // The program does all its hiding itself; a disabled window (a dialog
     // of ours is in charge) ignores its close box like its other controls.
     event->ignore();
-    if (isEnabled())
+    if (isWindowEnabled(*this))
         Form_Unload();
 }
 

@@ -3,6 +3,7 @@
 #include "app/ending.h"
 #include "ui/main/form2.h"
 #include "ui/resources/texts.h"
+#include "ui/windows/disabling.h"
 #include "ui/windows/fonts.h"
 #include "ui/windows/form5.h"
 #include "ui/windows/geometry.h"
@@ -52,7 +53,7 @@ Form3::Form3(QWidget *parent) : QWidget(parent)
 void Form3::Form_Load()
 {
     centreOnScreen(*this);
-    form2().setEnabled(false);
+    disableWindow(form2(), *this);
 }
 
 void Form3::Command1_Click() { endProgram(); }
@@ -65,7 +66,7 @@ void Form3::closeEvent(QCloseEvent *event)
 {
     event->ignore();
     // While the version window is open this notice takes no input at all.
-    if (isEnabled())
+    if (isWindowEnabled(*this))
         Form_Unload();
 }
 

@@ -2,6 +2,7 @@
 
 #include "ui/main/form2.h"
 #include "ui/resources/texts.h"
+#include "ui/windows/disabling.h"
 #include "ui/windows/form3.h"
 #include "ui/windows/geometry.h"
 #include "ui/windows/widgets.h"
@@ -38,8 +39,8 @@ Form5::Form5(QWidget *parent) : QWidget(parent)
 
 void Form5::Command1_Click()
 {
-    form3().setEnabled(true);
-    form2().setEnabled(true);
+    enableWindow(form3());
+    enableWindow(form2());
     hide();
 }
 
@@ -61,13 +62,16 @@ Form5 &form5()
 
 void openVersionWindow()
 {
+    // Only the first opening centres the window; later ones keep its place.
+    const bool existed = form5Exists();
+    Form5 &window = form5();
     // Creating the notice here (hidden) keeps the enable/disable pairs
     // symmetrical whichever window opened the version window.
-    form3().setEnabled(false);
-    if (!form5Exists())
-        centreOnScreen(form5());
-    form2().setEnabled(false);
-    form5().show();
-    form5().raise();
-    form5().activateWindow();
+    disableWindow(form3(), window);
+    if (!existed)
+        centreOnScreen(window);
+    disableWindow(form2(), window);
+    window.show();
+    window.raise();
+    window.activateWindow();
 }

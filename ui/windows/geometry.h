@@ -1,7 +1,9 @@
 #pragma once
 // Window layouts are designed in twips (15 per pixel at 96 dpi); Qt scales
 // logical pixels on dense screens, so twips / 15 is the right conversion.
+#include <QMargins>
 #include <QPointF>
+#include <QRect>
 
 class QWidget;
 
@@ -16,7 +18,12 @@ QPointF centredTwips(float screenW, float screenH, float winW, float winH);
 // divide evenly sits half a pixel left/up rather than jumping at zero.
 int twipsToPixels(float twips);
 
-// Centres a top-level window on the primary screen using its outer size
-// (frame and title bar included, as far as the window system reports it
-// before the window is shown; see geometry.cpp).
+// Where the client area of a window goes when its outer size (the client
+// `client` with the window manager's `frame` around it) is centred on
+// `screen` by the rule above.
+QPoint centredClientPosition(const QRect &screen, const QSize &client, const QMargins &frame);
+
+// Centres a top-level window, not yet shown, on the primary screen by its
+// outer size, frame and title bar included, as the window manager says it
+// will be before the window is shown.
 void centreOnScreen(QWidget &w);

@@ -2,15 +2,34 @@
 
 #include "ui/resources/texts.h"
 
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 
 namespace {
 MsgBoxHook &hook()
 {
     static MsgBoxHook h;
     return h;
+}
+
+// The least width of a box for its title to show whole in the window
+// manager's title bar.
+int titleRoom(const QString &title, const QFont &font)
+{
+    // Window managers set titles in the desktop's bold sans face unless
+    // configured otherwise; beside the title sit the window icon or menu
+    // and up to four buttons, each about as wide as the title bar is high.
+    QFont bold = font;
+    bold.setBold(true);
+    const QFontMetrics own(bold);
+    const QFontMetrics desktop(QFont(QStringLiteral("Sans"), 9, QFont::Bold));
+    const int text = qMax(own.horizontalAdvance(title), desktop.horizontalAdvance(title));
+    const int titleBar = qMax(own.height(), desktop.height()) + 8;
+    return text + 5 * titleBar + 16;
 }
 } // namespace
 
@@ -49,6 +68,15 @@ int msgBox(const QString &text, int style, const QString &title)
     // Esc and the close box answer Cancel; with OK alone they answer OK,
     // which is all that box can say.
     box.setEscapeButton(cancel ? cancel : ok);
+    // Qt sizes the box to its text; the window manager would then cut the
+    // title short (ＯＫ alone leaves little room).
+    const int width = titleRoom(title, box.font());
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout())) {
+        const QMargins m = grid->contentsMargins();
+        grid->addItem(new QSpacerItem(width - m.left() - m.right(), 0, QSizePolicy::Fixed,
+                                      QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
     box.exec();
     return (cancel && box.clickedButton() != ok) ? kIdCancel : kIdOk;
 }

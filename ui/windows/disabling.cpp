@@ -1,0 +1,199 @@
+#include "ui/windows/disabling.h"
+
+#include "ui/windows/x11.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QApplication>
+#include <QEvent>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+namespace {
+
+// Everything by which a user acts on a window. Leave events pass, so that
+// a hover highlight from before the window was disabled goes away.
+bool isInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::Enter:
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::ContextMenu:
+    case QEvent::ToolTip:
+    case QEvent::WhatsThis:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::NativeGesture:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Qt's own disabled state would grey every control, so windows are never
+// disabled in Qt's sense: this filter swallows their input instead, and
+// puts the window in charge back in front when the window manager raised
+// or activated a disabled window.
+class Guard final : public QObject, public QAbstractNativeEventFilter {
+public:
+    struct Entry {
+        QPointer<QWidget> window;
+        QPointer<QWidget> inCharge;
+    };
+
+    static Guard &instance()
+    {
+        static Guard *guard = [] {
+            auto *g = new Guard(qApp);
+            qApp->installEventFilter(g);
+            qApp->installNativeEventFilter(g);
+            return g;
+        }();
+        return *guard;
+    }
+
+    QWidget *inChargeOf(const QWidget *window) const
+    {
+        for (const Entry &e : m_entries)
+            if (e.window == window)
+                return e.inCharge;
+        return nullptr;
+    }
+    bool isDisabled(const QWidget *window) const
+    {
+        for (const Entry &e : m_entries)
+            if (e.window == window)
+                return true;
+        return false;
+    }
+
+    void disable(QWidget &window, QWidget &inCharge)
+    {
+        enable(window);
+        m_entries.append(Entry{&window, &inCharge});
+        schedule();
+    }
+    void enable(QWidget &window)
+    {
+        m_entries.removeIf([&](const Entry &e) { return !e.window || e.window == &window; });
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (m_entries.isEmpty() || !watched->isWidgetType())
+            return false;
+        auto *w = static_cast<QWidget *>(watched);
+        QWidget *top = w->window();
+        const QEvent::Type type = event->type();
+        if (w == top && (type == QEvent::WindowActivate || type == QEvent::Show))
+            schedule();
+        return isInput(type) && isDisabled(top);
+    }
+
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (!m_entries.isEmpty() && type == "xcb_generic_event_t" && x11::isStackingChange(message))
+            schedule();
+        return false;
+    }
+
+private:
+    using QObject::QObject;
+
+    // After the window system's events of the moment have been handled, so
+    // that the order and the active window read are the settled ones.
+    void schedule()
+    {
+        if (m_scheduled)
+            return;
+        m_scheduled = true;
+        QTimer::singleShot(0, this, [this] {
+            m_scheduled = false;
+            settle();
+        });
+    }
+
+    // The visible window that must be dealt with before `window`: its window
+    // in charge, or the one in charge of that in turn.
+    QWidget *frontOf(QWidget *window) const
+    {
+        QWidget *front = nullptr;
+        for (int depth = 0; depth < 8; ++depth) {
+            QWidget *next = inChargeOf(window);
+            if (!next || !next->isVisible())
+                break;
+            front = window = next;
+        }
+        return front;
+    }
+
+    void settle()
+    {
+        QWidget *active = QApplication::activeWindow();
+        QWidget *activeFront = active && isDisabled(active) ? frontOf(active) : nullptr;
+
+        // Windows in charge that the window manager has put behind a
+        // window they disabled. Without a stacking order (not X11) only an
+        // activation tells that the user brought a disabled window forward.
+        QList<QWidget *> toRaise;
+        QList<quintptr> order;
+        for (const Entry &e : std::as_const(m_entries)) {
+            if (!e.window || !e.window->isVisible())
+                continue;
+            QWidget *front = frontOf(e.window);
+            if (!front)
+                continue;
+            if (order.isEmpty())
+                order = x11::stackingOrder(*front);
+            const qsizetype below = order.indexOf(quintptr(e.window->internalWinId()));
+            const qsizetype above = order.indexOf(quintptr(front->internalWinId()));
+            if (below >= 0 && above >= 0 && below > above && !toRaise.contains(front))
+                toRaise.append(front);
+        }
+        if (activeFront && !toRaise.contains(activeFront))
+            toRaise.append(activeFront);
+        if (toRaise.isEmpty())
+            return;
+
+        for (QWidget *w : std::as_const(toRaise))
+            w->raise();
+        // A message box is modal to the whole program: it stays above all.
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible())
+            modal->raise();
+        else
+            modal = nullptr;
+        if (activeFront)
+            (modal ? modal : activeFront)->activateWindow();
+    }
+
+    QList<Entry> m_entries;
+    bool m_scheduled = false;
+};
+
+} // namespace
+
+void disableWindow(QWidget &window, QWidget &inCharge) { Guard::instance().disable(window, inCharge); }
+
+void enableWindow(QWidget &window) { Guard::instance().enable(window); }
+
+bool isWindowEnabled(const QWidget &window) { return !Guard::instance().isDisabled(&window); }
