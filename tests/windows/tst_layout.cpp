@@ -161,7 +161,15 @@ void TstLayout::titleCard()
     QVERIFY(t.windowFlags() & Qt::FramelessWindowHint);
     QCOMPARE(t.windowType(), Qt::SplashScreen); // no taskbar entry
     QVERIFY(t.windowTitle().isEmpty());
-    QCOMPARE(t.size(), QSize(492, 266));
+    // The client area inside a thin frame of the card's own, raised: light
+    // on the left, dark on the right.
+    QCOMPARE(t.size(), QSize(492 + 6, 266 + 6));
+    QCOMPARE(t.client->geometry(), QRect(3, 3, 492, 266));
+    QCOMPARE(t.Frame1->parentWidget(), t.client);
+    const QImage card = t.grab().toImage();
+    const QColor face = card.pixelColor(t.width() / 2, 4);
+    QVERIFY(card.pixelColor(0, 100).lightness() > card.pixelColor(t.width() - 1, 100).lightness());
+    QVERIFY(card.pixelColor(t.width() - 1, 100).lightness() < face.lightness());
     QCOMPARE(t.Frame1->geometry(), QRect(8, 8, 472, 246));
     QCOMPARE(t.Frame1->frameShape(), QFrame::Box);
     QCOMPARE(t.Frame1->frameShadow(), QFrame::Sunken);
@@ -199,7 +207,7 @@ void TstLayout::titleCard()
     QCOMPARE(t.Timer1->interval(), 2000);
     QVERIFY(t.Timer1->isActive());
     QCOMPARE(t.focusPolicy(), Qt::NoFocus);
-    QVERIFY(t.findChildren<QWidget *>().size() == 5); // Frame1 + its four
+    QVERIFY(t.findChildren<QWidget *>().size() == 6); // client, Frame1 + its four
     for (QWidget *w : t.findChildren<QWidget *>())
         QCOMPARE(w->focusPolicy(), Qt::NoFocus);
 }

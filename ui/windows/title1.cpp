@@ -10,17 +10,23 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QPainter>
 #include <QTimer>
+#include <qdrawutil.h>
 
 title1::title1(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("title1"));
-    // A splash window has neither title bar nor taskbar entry.
+    // A splash window has neither title bar nor taskbar entry. Window
+    // managers put no frame around it either: the card draws its own.
     setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
-    setFixedSize(tw(7380), tw(3990));
+    setFixedSize(tw(7380) + 2 * kFrameWidth, tw(3990) + 2 * kFrameWidth);
     setFocusPolicy(Qt::NoFocus);
 
-    Frame1 = new QFrame(this);
+    client = new QWidget(this);
+    client->setGeometry(kFrameWidth, kFrameWidth, tw(7380), tw(3990));
+
+    Frame1 = new QFrame(client);
     Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken); // etched
     placeTw(Frame1, 120, 120, 7080, 3690);
 
@@ -60,6 +66,13 @@ void title1::Timer1_Timer()
     form2().activateWindow();
     Timer1->stop();
     hide();
+}
+
+void title1::paintEvent(QPaintEvent *)
+{
+    // A fixed dialog frame: two raised bevels, then a line of the face.
+    QPainter p(this);
+    qDrawWinPanel(&p, rect(), palette(), false);
 }
 
 void title1::Form_Unload() { endProgram(); }

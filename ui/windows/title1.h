@@ -12,6 +12,8 @@ class title1 : public QWidget {
 public:
     explicit title1(QWidget *parent = nullptr);
 
+    // The card's client area, inside the thin frame the card draws itself.
+    QWidget *client = nullptr;
     QFrame *Frame1 = nullptr;
     QLabel *imgLogo = nullptr;
     QLabel *lblProductName = nullptr;
@@ -22,8 +24,12 @@ public:
     // The timer's tick: show the main window, stop, hide the card.
     void Timer1_Timer();
 
+    // Width of the frame around the client area, in pixels.
+    static constexpr int kFrameWidth = 3;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void Form_Unload();
