@@ -1,5 +1,6 @@
 #include "app/intake.h"
 
+#include "ui/main/volumes.h"
 #include "ui/resources/texts.h"
 
 #include <QCoreApplication>
@@ -23,7 +24,10 @@ QString joinArguments(int argc, const char *const *argv)
 void setCommandLine(const QString &args) { storedCommandLine() = args; }
 QString commandLine() { return storedCommandLine(); }
 
-QString programFolder() { return QCoreApplication::applicationDirPath(); }
+QString programFolder()
+{
+    return startFolder(volumeModel().fileSystem(), QCoreApplication::applicationDirPath());
+}
 
 QString lastThree(const QString &s) { return s.right(3); }
 

@@ -14,7 +14,9 @@ QString joinArguments(int argc, const char *const *argv);
 void setCommandLine(const QString &args);
 QString commandLine();
 
-// The folder holding the executable.
+// The program's folder, at which the drive list starts: the executable's
+// folder when the user can write to it, else the working folder
+// (startFolder() on the volume model's file system).
 QString programFolder();
 
 // The last three characters (the whole string when it is shorter).

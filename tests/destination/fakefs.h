@@ -14,6 +14,7 @@ public:
     QSet<QString> folders{"/"};
     QHash<QString, int> volumeErrno;  // mount point -> errno for everything on it
     QHash<QString, int> folderErrno;  // folder -> errno when it is read
+    QSet<QString> readOnly;           // folders the user cannot write to
     QStringList created;              // every makeFolder() call, in order
     mutable int listCalls = 0;
 
@@ -64,6 +65,11 @@ public:
             return ENOENT;
         folders.insert(clean);
         return 0;
+    }
+
+    bool canWrite(const QString &folder) const override
+    {
+        return folders.contains(folder) && !readOnly.contains(folder) && !failureAt(folder);
     }
 
 private:

@@ -59,6 +59,12 @@ private slots:
         QCOMPARE(dir().path(), QString("/home/me"));
         QCOMPARE(drives().drive(), QString("/"));
         QVERIFY(programFolder() != "/home/me");
+        // Where the user cannot write to the program's folder (installed),
+        // the start is the working folder.
+        m_fs.readOnly << QCoreApplication::applicationDirPath();
+        QCOMPARE(programFolder(), QString("/home/me"));
+        m_fs.readOnly.clear();
+        QCOMPARE(programFolder(), QCoreApplication::applicationDirPath());
     }
 
     void init()

@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 class TstVolumes : public QObject {
     Q_OBJECT
 private slots:
@@ -100,6 +102,46 @@ private slots:
         QCOMPARE(model.openFolder("/media/cd").error, 0);
     }
 
+    // The folder the drive list starts at, and so its volume.
+    void startFolderIsTheProgramsOnlyWhenWritable_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<QString>("working");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("volume");
+
+        QTest::newRow("copy unpacked at home") << "/home/me/tools/hoguren" << true << "/home/me"
+                                               << "/home/me/tools/hoguren" << "/home";
+        QTest::newRow("installed, /home on its own volume")
+            << "/usr/bin" << false << "/home/me/docs" << "/home/me/docs" << "/home";
+        QTest::newRow("copy on a stick, working at home")
+            << "/media/usb/hoguren" << true << "/home/me" << "/media/usb/hoguren" << "/media/usb";
+        QTest::newRow("installed, working on a stick")
+            << "/usr/bin" << false << "/media/usb/work" << "/media/usb/work" << "/media/usb";
+        QTest::newRow("copy on a read-only disc") << "/media/cd/hoguren" << false << "/home/me"
+                                                  << "/home/me" << "/home";
+    }
+    void startFolderIsTheProgramsOnlyWhenWritable()
+    {
+        QFETCH(QString, program);
+        QFETCH(bool, writable);
+        QFETCH(QString, working);
+        QFETCH(QString, start);
+        QFETCH(QString, volume);
+        FakeFileSystem fs;
+        for (const char *m : {"/home", "/media/usb", "/media/cd"})
+            fs.mount(m);
+        fs.addFolder(program);
+        fs.addFolder(working);
+        fs.working = working;
+        if (!writable)
+            fs.readOnly << program;
+        VolumeModel model(fs);
+        QCOMPARE(startFolder(fs, program), start);
+        QCOMPARE(model.volumeOf(startFolder(fs, program)).mountPoint, volume);
+    }
+
     void realFileSystemListsFoldersAndMapsErrors()
     {
         QTemporaryDir tmp;
@@ -126,6 +168,16 @@ private slots:
         QCOMPARE(model.makeFolder(root + "/new"), kErrPathAccess);       // EEXIST
         QCOMPARE(model.makeFolder(root + "/"), kErrPathAccess);          // the parent itself
         QCOMPARE(model.makeFolder(root + "/gone/new"), kErrPathNotFound);  // ENOENT
+
+        QVERIFY(realFileSystem().canWrite(root));
+        QVERIFY(!realFileSystem().canWrite(root + "/gone"));
+        QVERIFY(!realFileSystem().canWrite(root + "/file.txt"));  // not a folder
+        QVERIFY(QFile::setPermissions(root + "/sub", QFile::ReadOwner | QFile::ExeOwner));
+        // Root may write anywhere; everyone else is refused.
+        const bool asRoot = realFileSystem().canWrite(root + "/sub");
+        QVERIFY(QFile::setPermissions(root + "/sub", QFile::ReadOwner | QFile::WriteOwner
+                                                         | QFile::ExeOwner));
+        QCOMPARE(asRoot, geteuid() == 0);
     }
 };
 

@@ -221,6 +221,11 @@ public:
     {
         return ::mkdir(QFile::encodeName(path).constData(), 0777) == 0 ? 0 : errno;
     }
+
+    bool canWrite(const QString &folder) const override
+    {
+        return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+    }
 };
 
 } // namespace
@@ -267,6 +272,11 @@ QList<Volume> volumesFromMountInfo(const QByteArray &text,
     std::sort(list.begin(), list.end(),
               [](const Volume &a, const Volume &b) { return a.mountPoint < b.mountPoint; });
     return list;
+}
+
+QString startFolder(const FileSystem &fs, const QString &executableFolder)
+{
+    return fs.canWrite(executableFolder) ? executableFolder : fs.workingFolder();
 }
 
 FileSystem &realFileSystem()

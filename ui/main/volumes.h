@@ -37,7 +37,15 @@ public:
     virtual int listFolders(const QString &folder, QStringList &names) const = 0;
     // Creates one folder; its parent must exist. 0 or an errno.
     virtual int makeFolder(const QString &path) = 0;
+    // Whether the user may create files in `folder`.
+    virtual bool canWrite(const QString &folder) const = 0;
 };
+
+// The program's folder as the start-up sees it: the executable's folder when
+// the user can write to it (a copy unpacked among the user's own files),
+// otherwise the working folder, since an installed program lies in a system
+// folder the user cannot write to, where no extraction could go.
+QString startFolder(const FileSystem &fs, const QString &executableFolder);
 
 // The machine's own file system.
 FileSystem &realFileSystem();
