@@ -1,5 +1,6 @@
 #include "app/ending.h"
 #include "app/intake.h"
+#include "app/startup.h"
 #include "ui/main/form2.h"
 #include "ui/windows/fonts.h"
 
@@ -10,7 +11,9 @@ int main(int argc, char **argv)
     // Read before QApplication, which strips the options it knows from argv.
     const QString args = joinArguments(argc, argv);
 
+    choosePlatform();
     QApplication app(argc, argv);
+    installQtJapanese();
     // Only the program's own end operation ends it; hiding or closing the
     // last visible window must not.
     app.setQuitOnLastWindowClosed(false);

@@ -7,7 +7,7 @@ BUILD="$ROOT/build"
 
 PACKAGES=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libarchive-dev liblhasa-dev
+  qt6-base-dev qt6-translations-l10n libarchive-dev liblhasa-dev
   fonts-ipafont-gothic fonts-motoya-l-maruberi
   xvfb xauth xdotool x11-utils imagemagick openbox xfwm4 dbus-daemon
   desktop-file-utils libglib2.0-bin libarchive-tools

@@ -1,6 +1,7 @@
 // The main window's destination handling and the new-folder dialog, on a
 // fake file system whose drives fail when told to.
 #include "app/intake.h"
+#include "app/startup.h"
 #include "fakefs.h"
 #include "ui/main/dirlistbox.h"
 #include "ui/main/drivelistbox.h"
@@ -11,10 +12,12 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QtTest>
 
 #include <deque>
+#include <memory>
 
 namespace {
 struct Box {
@@ -185,6 +188,15 @@ private slots:
         QCOMPARE(m_fs.created.last(), QString("/media/floppy/a b"));
         QCOMPARE(dir().path(), QString("/media/floppy/a b"));
         QVERIFY(isWindowEnabled(main()));
+    }
+
+    // Qt's own texts come in Japanese too: the name box's context menu.
+    void nameBoxMenuInJapanese()
+    {
+        QVERIFY(installQtJapanese());
+        const std::unique_ptr<QMenu> menu(form1().Text1->createStandardContextMenu());
+        QVERIFY2(menu->actions().value(0)->text().startsWith(QStringLiteral("元に戻す")),
+                 qPrintable(menu->actions().value(0)->text()));
     }
 
     void newFolderDialogFailuresKeepItOpen()

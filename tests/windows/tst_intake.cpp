@@ -1,5 +1,6 @@
 // The start-up decision and the centring arithmetic, without windows.
 #include "app/intake.h"
+#include "app/startup.h"
 #include "ui/windows/geometry.h"
 
 #include <QtTest>
@@ -15,6 +16,8 @@ private slots:
     void centring();
     void centringByOuterSize_data();
     void centringByOuterSize();
+    void platformForSession_data();
+    void platformForSession();
 };
 
 void TstIntake::decision_data()
@@ -131,6 +134,34 @@ void TstIntake::centringByOuterSize()
     QFETCH(QPoint, frameCorner);
     const QPoint c = centredClientPosition(screen, client, frame);
     QCOMPARE(c - QPoint(frame.left(), frame.top()), frameCorner);
+}
+
+void TstIntake::platformForSession_data()
+{
+    QTest::addColumn<QByteArray>("qpa");
+    QTest::addColumn<QByteArray>("waylandDisplay");
+    QTest::addColumn<QByteArray>("sessionType");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("X11 session") << QByteArray() << QByteArray() << QByteArray("x11") << QByteArray();
+    QTest::newRow("no session type") << QByteArray() << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("Wayland display") << QByteArray() << QByteArray("wayland-0") << QByteArray()
+                                     << QByteArray("xcb;wayland");
+    QTest::newRow("Wayland session") << QByteArray() << QByteArray() << QByteArray("wayland")
+                                     << QByteArray("xcb;wayland");
+    QTest::newRow("user chose Wayland") << QByteArray("wayland") << QByteArray("wayland-0")
+                                        << QByteArray("wayland") << QByteArray();
+    QTest::newRow("user chose offscreen") << QByteArray("offscreen") << QByteArray()
+                                          << QByteArray("x11") << QByteArray();
+}
+
+void TstIntake::platformForSession()
+{
+    QFETCH(QByteArray, qpa);
+    QFETCH(QByteArray, waylandDisplay);
+    QFETCH(QByteArray, sessionType);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(::platformForSession(qpa, waylandDisplay, sessionType), expected);
 }
 
 QTEST_APPLESS_MAIN(TstIntake)
