@@ -57,6 +57,7 @@ private slots:
     void endOperationReachedFromEachPlace();
     void dragStartsAtPressAndOnlyDropsOnDrive();
     void messageBox();
+    void messageBoxKeepsTheFront();
     void realEndLeavesEveryLoopWithoutCloseHandlers(); // last: ends the loop
 };
 
@@ -327,6 +328,33 @@ void TstFlow::messageBox()
         QVERIFY2(width >= wm.horizontalAdvance(QStringLiteral("エラーメッセージ")) + 4 * wm.height(),
                  QByteArray::number(width));
     }
+}
+
+void TstFlow::messageBoxKeepsTheFront()
+{
+    // A window that the box blocks, brought to the front, hands the focus
+    // back to the box.
+    form2().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form2()));
+    QList<QWindow *> focus;
+    QWindow *boxWindow = nullptr;
+    QTimer::singleShot(0, [&] {
+        QWidget *box = QApplication::activeModalWidget();
+        if (!box || !QTest::qWaitForWindowActive(box))
+            return;
+        boxWindow = box->windowHandle();
+        const auto c = connect(qApp, &QGuiApplication::focusWindowChanged,
+                               [&](QWindow *w) { focus << w; });
+        form2().activateWindow();
+        if (QTest::qWaitFor([&] { return focus.size() >= 2; }))
+            QTest::qWait(50); // and no third change
+        disconnect(c);
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    msgBox(QStringLiteral("上"), kMbOk, QStringLiteral("題"));
+    QVERIFY(boxWindow);
+    QCOMPARE(focus, (QList<QWindow *>{form2().windowHandle(), boxWindow}));
+    hideAll();
 }
 
 void TstFlow::realEndLeavesEveryLoopWithoutCloseHandlers()

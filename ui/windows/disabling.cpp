@@ -99,25 +99,37 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (m_entries.isEmpty() || !watched->isWidgetType())
+        if (!watched->isWidgetType())
             return false;
         auto *w = static_cast<QWidget *>(watched);
-        QWidget *top = w->window();
         const QEvent::Type type = event->type();
-        if (w == top && (type == QEvent::WindowActivate || type == QEvent::Show))
-            schedule();
-        return isInput(type) && isDisabled(top);
+        if (type == QEvent::WindowActivate || type == QEvent::Show) {
+            if (w->isWindow() && watching())
+                schedule();
+            return false;
+        }
+        return !m_entries.isEmpty() && isInput(type) && isDisabled(w->window());
     }
 
     bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
     {
-        if (!m_entries.isEmpty() && type == "xcb_generic_event_t" && x11::isStackingChange(message))
+        if (type == "xcb_generic_event_t" && watching() && x11::isStackingChange(message))
             schedule();
         return false;
     }
 
 private:
     using QObject::QObject;
+
+    // Whether some window is in charge of others: one that disabled them,
+    // or a message box, which is modal to the whole program.
+    bool watching() const { return !m_entries.isEmpty() || modalBox(); }
+
+    static QWidget *modalBox()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        return modal && modal->isVisible() ? modal : nullptr;
+    }
 
     // After the window system's events of the moment have been handled, so
     // that the order and the active window read are the settled ones.
@@ -148,41 +160,47 @@ private:
 
     void settle()
     {
+        QWidget *modal = modalBox();
         QWidget *active = QApplication::activeWindow();
         QWidget *activeFront = active && isDisabled(active) ? frontOf(active) : nullptr;
+        // A message box is in charge of every other window of the program.
+        const bool activeBlocked = modal && active && active != modal;
 
-        // Windows in charge that the window manager has put behind a
-        // window they disabled. Without a stacking order (not X11) only an
-        // activation tells that the user brought a disabled window forward.
+        // Windows in charge that the window manager has put behind a window
+        // they disabled, and a message box put behind any window. Without a
+        // stacking order (not X11) only an activation tells that the user
+        // brought a disabled window forward.
         QList<QWidget *> toRaise;
-        QList<quintptr> order;
+        const QWidget *any = modal ? modal : active;
+        const QList<quintptr> order = any ? x11::stackingOrder(*any) : QList<quintptr>();
+        const auto below = [&](const QWidget *a, const QWidget *b) {
+            const qsizetype ia = order.indexOf(quintptr(a->internalWinId()));
+            const qsizetype ib = order.indexOf(quintptr(b->internalWinId()));
+            return ia >= 0 && ib >= 0 && ia < ib;
+        };
         for (const Entry &e : std::as_const(m_entries)) {
             if (!e.window || !e.window->isVisible())
                 continue;
             QWidget *front = frontOf(e.window);
-            if (!front)
-                continue;
-            if (order.isEmpty())
-                order = x11::stackingOrder(*front);
-            const qsizetype below = order.indexOf(quintptr(e.window->internalWinId()));
-            const qsizetype above = order.indexOf(quintptr(front->internalWinId()));
-            if (below >= 0 && above >= 0 && below > above && !toRaise.contains(front))
+            if (front && below(front, e.window) && !toRaise.contains(front))
                 toRaise.append(front);
+        }
+        bool modalBelow = false;
+        if (modal) {
+            const QWidgetList windows = QApplication::topLevelWidgets();
+            for (const QWidget *w : windows)
+                modalBelow = modalBelow || (w != modal && w->isVisible() && below(modal, w));
         }
         if (activeFront && !toRaise.contains(activeFront))
             toRaise.append(activeFront);
-        if (toRaise.isEmpty())
+        if (toRaise.isEmpty() && !modalBelow && !activeBlocked)
             return;
 
         for (QWidget *w : std::as_const(toRaise))
             w->raise();
-        // A message box is modal to the whole program: it stays above all.
-        QWidget *modal = QApplication::activeModalWidget();
-        if (modal && modal->isVisible())
+        if (modal)
             modal->raise();
-        else
-            modal = nullptr;
-        if (activeFront)
+        if (activeFront || activeBlocked)
             (modal ? modal : activeFront)->activateWindow();
     }
 
@@ -197,3 +215,5 @@ void disableWindow(QWidget &window, QWidget &inCharge) { Guard::instance().disab
 void enableWindow(QWidget &window) { Guard::instance().enable(window); }
 
 bool isWindowEnabled(const QWidget &window) { return !Guard::instance().isDisabled(&window); }
+
+void watchWindowOrder() { Guard::instance(); }

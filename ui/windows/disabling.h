@@ -13,3 +13,8 @@ class QWidget;
 void disableWindow(QWidget &window, QWidget &inCharge);
 void enableWindow(QWidget &window);
 bool isWindowEnabled(const QWidget &window);
+
+// Starts the watch that disableWindow() starts, without disabling anything:
+// a message box calls it, so that it too comes back in front of the windows
+// it blocks whenever one of them is brought forward.
+void watchWindowOrder();

@@ -1,6 +1,7 @@
 #include "ui/windows/msgbox.h"
 
 #include "ui/resources/texts.h"
+#include "ui/windows/disabling.h"
 
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -77,6 +78,7 @@ int msgBox(const QString &text, int style, const QString &title)
                                       QSizePolicy::Minimum),
                       grid->rowCount(), 0, 1, grid->columnCount());
     }
+    watchWindowOrder();
     box.exec();
     return (cancel && box.clickedButton() != ok) ? kIdCancel : kIdOk;
 }
