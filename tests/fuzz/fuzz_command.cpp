@@ -21,7 +21,7 @@ const std::string &sandbox()
     static const std::string root = [] {
         const std::string r = fuzz::makeWorkspace("fuzz_command");
         const fuzz::InFolder in(r);
-        for (const char *d : {"dest", "dest dir", "d", "a b dir", "sub", "sub/out"})
+        for (const char *d : {"dest", "dest dir", "d", "d\\", "a b dir", "sub", "sub/out"})
             check(mkdir(d, 0700) == 0, "mkdir", d);
         // Empty, so that a command that gets as far as extracting stops
         // at once and writes nothing.
@@ -61,8 +61,13 @@ void checkParsed(const std::string &text, const unlha::Command &cmd)
     check(ok && S_ISDIR(d.st_mode), "accepted destination is no folder", cmd.destination);
     check(cmd.archive.find('"') == std::string::npos, "quotation mark left in the archive", cmd.archive);
     check(cmd.destination.find('"') == std::string::npos, "quotation mark left in the destination", cmd.destination);
-    const char last = cmd.destination.back();
-    check(cmd.destination == "/" || (last != '/' && last != '\\'), "trailing separator kept", cmd.destination);
+    // Only the separator the caller appended goes: a folder whose own name
+    // ends in one, such as "d\\" here, keeps it, and the text has it doubled.
+    const std::string &dest = cmd.destination;
+    const char last = dest.back();
+    check(dest == "/" || (last != '/' && last != '\\') || text.find(dest + '/') != std::string::npos
+              || text.find(dest + '\\') != std::string::npos,
+          "trailing separator kept", dest);
     // Operands come from the text; nothing is made up.
     check(text.find(cmd.archive) != std::string::npos, "archive not in the command", cmd.archive);
 }
