@@ -2,6 +2,7 @@
 
 #include "ui/windows/x11.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -31,6 +32,45 @@ QPoint centredClientPosition(const QRect &screen, const QSize &client, const QMa
                   screen.top() + twipsToPixels(float(t.y())) + frame.top());
 }
 
+namespace {
+
+// move() places the frame's corner by the frame Qt knows at this moment,
+// which may be none yet; the offset makes the client land where meant.
+void moveClientTo(QWidget &w, const QPoint &client)
+{
+    w.move(client - (w.geometry().topLeft() - w.pos()));
+}
+
+// Puts a window back where it was centred as it is first shown, before it
+// is mapped, should the window system have reported another place for it
+// meanwhile: Openbox answers the frame request with a configure event that
+// puts the window at its frame's corner, and Qt takes that as the window's
+// place, to be handed on to the window manager when the window is shown.
+class KeepPlace final : public QObject {
+public:
+    KeepPlace(QWidget &w, const QPoint &client) : QObject(&w), m_client(client)
+    {
+        w.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            auto *w = static_cast<QWidget *>(watched);
+            if (w->geometry().topLeft() != m_client)
+                moveClientTo(*w, m_client);
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QPoint m_client;
+};
+
+} // namespace
+
 void centreOnScreen(QWidget &w)
 {
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -46,7 +86,7 @@ void centreOnScreen(QWidget &w)
         frame = asked ? *asked : w.windowHandle()->frameMargins();
     }
     const QPoint client = centredClientPosition(screen->geometry(), w.size(), frame);
-    // move() places the frame's corner by the frame Qt knows at this moment,
-    // which may be none yet; the offset makes the client land where meant.
-    w.move(client - (w.geometry().topLeft() - w.pos()));
+    moveClientTo(w, client);
+    if (!w.isVisible())
+        new KeepPlace(w, client);
 }
