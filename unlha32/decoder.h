@@ -26,7 +26,10 @@ enum class DecodeStatus {
 // Receives decoded bytes in order; returns false to stop.
 using Sink = std::function<bool(const uint8_t *data, std::size_t len)>;
 // Asked to forget what the sink received so far, when decoding starts over
-// from the entry's first byte; false when it cannot.
+// from the entry's first byte; false when it cannot. The libarchive backend
+// starts over with lhasa whenever its output is not the whole entry (an
+// error, too short, too long, a CRC mismatch), so that the outcome does not
+// depend on the backend; without a restart its bytes stand.
 using Restart = std::function<bool()>;
 
 class EntryDecoder {
