@@ -302,6 +302,23 @@ bool Session::isOurs(QWidget *w) const
 bool Session::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::WindowActivate: {
+        // A click on the owner makes the window manager activate it; the
+        // question or the progress window takes the front and focus back.
+        auto *w = qobject_cast<QWidget *>(watched);
+        if (w && w->isWindow() && !isOurs(w)) {
+            QTimer::singleShot(0, this, [this] {
+                QWidget *front = question_ ? static_cast<QWidget *>(question_.data())
+                                           : static_cast<QWidget *>(progress_.data());
+                QWidget *active = QApplication::activeWindow();
+                if (front && front->isVisible() && active && !isOurs(active)) {
+                    front->raise();
+                    front->activateWindow();
+                }
+            });
+        }
+        return false;
+    }
     case QEvent::Close:
         // The window system's close box on the owner; the program's own
         // close() calls are not input and pass.
