@@ -54,10 +54,12 @@ bool readFull(int fd, uint64_t off, void *buf, size_t n)
 // headers of small neighbouring entries cost one system call between them.
 class ByteSource {
 public:
-    ByteSource(int fd, bool buffered) : fd_(fd)
+    // `bufferFor`: the file's size, so that a small archive gets a small
+    // buffer (0: no buffer).
+    ByteSource(int fd, uint64_t bufferFor) : fd_(fd)
     {
-        if (buffered)
-            buf_.resize(kBuffer);
+        if (bufferFor > 0)
+            buf_.resize(static_cast<size_t>(std::min<uint64_t>(kBuffer, bufferFor)));
     }
     bool read(uint64_t off, void *out, size_t n)
     {
@@ -396,7 +398,7 @@ static HeaderStatus readHeader(ByteSource &src, uint64_t fileSize, uint64_t offs
 
 HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &e)
 {
-    ByteSource src(fd, false);
+    ByteSource src(fd, 0);
     return readHeader(src, fileSize, offset, e);
 }
 
@@ -523,7 +525,7 @@ HeaderStatus HeaderWalker::searchStub(Entry &e)
 
 HeaderWalker::HeaderWalker(int fd, uint64_t fileSize, std::optional<uint64_t> start, std::function<bool()> cancelled)
     : fd_(fd), fileSize_(fileSize), start_(start), cancelled_(std::move(cancelled)),
-      src_(std::make_unique<ByteSource>(fd, true))
+      src_(std::make_unique<ByteSource>(fd, fileSize))
 {
 }
 
