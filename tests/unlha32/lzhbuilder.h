@@ -29,6 +29,7 @@ struct Item {
     quint32 mtime = 1262304000; // 2010-01-01 UTC
     bool badCrc = false;
     bool directory = false;     // -lhd-
+    char os = 'U';              // OS id (levels 1 to 3)
 
     Item(QByteArray n, QByteArray d = {}, QByteArray content = {}, QByteArray m = "-lh0-",
          std::optional<quint16> unixMode = {}, quint32 time = 1262304000)
@@ -68,7 +69,7 @@ inline QByteArray header(const Item &it, int level)
             put16(h, 1000);
         }
         if (level == 1) {
-            h.append('U');
+            h.append(it.os);
             // Each size counts its whole extension; the base header holds
             // the first, each extension the next.
             QList<QByteArray> parts;
@@ -113,7 +114,7 @@ inline QByteArray header(const Item &it, int level)
     put32(h, it.mtime);
     h.append(char(0x20)).append(char(level));
     put16(h, crc);
-    h.append('U');
+    h.append(it.os);
     if (l3)
         put32(h, 0); // total size, patched below
     QList<QByteArray> parts;
