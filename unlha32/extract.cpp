@@ -3,6 +3,7 @@
 #include "unlha32/command.h"
 #include "unlha32/decoder.h"
 #include "unlha32/lzhheader.h"
+#include "unlha32/macbinary.h"
 #include "unlha32/messages.h"
 #include "unlha32/names.h"
 #include "unlha32/outputpipe.h"
@@ -36,6 +37,16 @@ constexpr std::chrono::milliseconds kPollInterval{20};
 // The longest the progress stays still while bytes are being done.
 constexpr std::chrono::milliseconds kProgressInterval{100};
 
+std::string pathKey(const std::vector<std::string> &path, std::size_t count)
+{
+    std::string k;
+    for (std::size_t i = 0; i < count; ++i) {
+        k += path[i];
+        k += '/';
+    }
+    return k;
+}
+
 // What the first walk over the headers learns; only the entries themselves
 // are not kept, however many there are.
 struct Survey {
@@ -49,9 +60,14 @@ struct Survey {
     bool cancelled = false;
     uint64_t firstOffset = 0;
     Entry last; // for the cause when the walk ended on damage
+    // LH/2 for OS/2 stores a folder's extended attributes as a file entry
+    // under the folder's name, ahead of its contents: those entries that a
+    // later entry needs as a folder (paths as pathKey() gives them).
+    std::unordered_set<std::string> os2Folders;
 
-    Survey(int fd, uint64_t fileSize, const Observer &obs)
+    Survey(int fd, uint64_t fileSize, const Observer &obs, NameDecoder &names)
     {
+        std::unordered_set<std::string> os2Files;
         HeaderWalker walk(fd, fileSize, std::nullopt, [&obs] { return obs.cancelled(); });
         Entry e;
         while (walk.next(e)) {
@@ -67,12 +83,27 @@ struct Survey {
                 totalBytes += e.originalSize;
                 largest = std::max(largest, e.originalSize);
             }
+            if (e.osId == '2' || !os2Files.empty())
+                noteOs2(e, names, os2Files);
             last = std::move(e);
         }
         status = walk.status();
         cancelled = status == ScanStatus::Cancelled;
         badEntryRawName = walk.badEntryRawName();
         firstOffset = walk.firstOffset();
+    }
+
+private:
+    void noteOs2(const Entry &e, NameDecoder &names, std::unordered_set<std::string> &os2Files)
+    {
+        const DecodedPath path = names.decodePath(e.rawDir, e.rawName);
+        for (std::size_t i = 1; i < path.components.size(); ++i) {
+            const std::string key = pathKey(path.components, i);
+            if (os2Files.count(key))
+                os2Folders.insert(key);
+        }
+        if (e.osId == '2' && e.kind == EntryKind::File && !path.components.empty())
+            os2Files.insert(pathKey(path.components, path.components.size()));
     }
 };
 
@@ -156,16 +187,6 @@ struct Pending {
     std::unique_ptr<FileWork> file;
 };
 
-std::string pathKey(const std::vector<std::string> &path, std::size_t count)
-{
-    std::string k;
-    for (std::size_t i = 0; i < count; ++i) {
-        k += path[i];
-        k += '/';
-    }
-    return k;
-}
-
 class Extraction {
 public:
     Extraction(int fd, uint64_t fileSize, const std::string &destination, Observer &obs, Report &report,
@@ -236,6 +257,7 @@ private:
     bool replaceAll_ = false;
     bool skipAll_ = false;
     std::size_t filesDone_ = 0;
+    std::unordered_set<std::string> os2Folders_;
     std::atomic<uint64_t> done_{0};
     uint64_t reported_ = 0;
     std::chrono::steady_clock::time_point reportedAt_{};
@@ -353,7 +375,9 @@ void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std:
     bool replace = false;
     switch (writer_.existing(dirFd, path.components.back())) {
     case 1:
-        p.log.skipped(msg::kSkippedFolderExists, display);
+        // An OS/2 folder's attributes meet their folder: nothing to say.
+        if (e.osId != '2')
+            p.log.skipped(msg::kSkippedFolderExists, display);
         skipBytes(e);
         return;
     case 2:
@@ -404,7 +428,11 @@ void Extraction::prepare(const Entry &e, const DecodedPath &path, std::string di
         skipBytes(e);
         return;
     }
-    if (e.kind == EntryKind::Directory) {
+    const bool os2Folder = e.kind == EntryKind::File && e.osId == '2' && !os2Folders_.empty()
+                           && os2Folders_.count(pathKey(path.components, path.components.size()));
+    if (os2Folder)
+        skipBytes(e); // the folder's attributes: nothing to keep of them here
+    if (e.kind == EntryKind::Directory || os2Folder) {
         bool created = false;
         WriteError err = WriteError::None;
         int sysError = 0;
@@ -413,7 +441,8 @@ void Extraction::prepare(const Entry &e, const DecodedPath &path, std::string di
             return;
         }
         if (created) {
-            folders_.push_back(e.headerOffset);
+            if (!os2Folder)
+                folders_.push_back(e.headerOffset);
             p.log.item(msg::kExtracted, display + '/');
         }
         return;
@@ -471,6 +500,18 @@ void Extraction::decodeHere(FileWork &f)
         done_.store(startDone + e.originalSize, std::memory_order_relaxed);
 }
 
+// A MacLHA file, checked against its CRC as decoded, keeps its data fork
+// only. False with errno set when the file could not be rewritten.
+bool keepMacDataFork(FileWork &f)
+{
+    const Entry &e = f.entry;
+    uint8_t h[kMacBinaryHeader];
+    if (e.originalSize < kMacBinaryHeader || ::pread(f.tmp.fd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h))
+        return true;
+    const auto data = macLhaDataFork(h, e);
+    return !data || keepDataFork(f.tmp.fd, *data);
+}
+
 // The outcome of a decoded file: checked, then given its name or removed.
 void Extraction::completeFile(Pending &p)
 {
@@ -509,6 +550,12 @@ void Extraction::completeFile(Pending &p)
         discardTemp(f, p.log);
         if (cause)
             p.log.fail(UNLHA_ERR_DAMAGED, format(cause, f.display));
+        return;
+    }
+    if (e.osId == 'm' && !keepMacDataFork(f)) {
+        const int writeError = errno;
+        discardTemp(f, p.log);
+        p.next = writeFailure(p.log, f.display, WriteError::Io, writeError);
         return;
     }
     f.job.out = -1;
@@ -732,7 +779,8 @@ int Extraction::run(const std::string &archiveName)
         report_.fail(UNLHA_ERR_NOT_ARCHIVE, format(msg::kCauseEmptyFile, archiveName));
         return report_.result();
     }
-    const Survey survey(fd_, fileSize_, obs_);
+    Survey survey(fd_, fileSize_, obs_, names_);
+    os2Folders_ = std::move(survey.os2Folders);
     if (survey.cancelled) {
         report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
         return report_.result();

@@ -248,7 +248,8 @@ bool SafeWriter::createTemp(int dirFd, TempFile &tmp, int &sysError)
         if (live.closed)
             break; // the process is ending
         // Private until finished; the real mode is set before the rename.
-        const int fd = ::openat(dirFd, buf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        // Readable too, for the rare file rewritten once decoded.
+        const int fd = ::openat(dirFd, buf, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             live.byDir.emplace(ownDir, buf);
             tmp.fd = fd;

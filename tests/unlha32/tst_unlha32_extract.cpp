@@ -499,6 +499,49 @@ private slots:
 
     // Folders and links are finished after every file, from their headers
     // read again; nested folders keep their own times and modes.
+    void archiverVariants()
+    {
+        // MacLHA: a MacBinary header for this very entry is removed, with
+        // the resource fork; anything else that looks like one stays whole.
+        auto macBinary = [](const QByteArray &name, char os) {
+            QByteArray h(128, '\0');
+            h[1] = char(name.size());
+            h.replace(2, name.size(), name);
+            const QByteArray fork = "DATA";
+            h[0x56] = char(fork.size());
+            h[0x5A] = 1; // one byte of resource fork
+            const quint32 mac = 1262304000u + 2082844800u;
+            for (int i = 0; i < 4; ++i)
+                h[0x5F + i] = char(mac >> (24 - 8 * i));
+            Item it{"x.bin", {}, h + fork + "R" + QByteArray(123, '\0')};
+            it.os = os;
+            return it;
+        };
+        const struct {
+            Item item;
+            QByteArray expected;
+        } rows[] = {
+            {macBinary("x.bin", 'm'), "DATA"},
+            {macBinary("y.bin", 'm'), macBinary("y.bin", 'm').data},
+            {macBinary("x.bin", 'U'), macBinary("x.bin", 'U').data},
+        };
+        for (const auto &row : rows) {
+            Run run;
+            QCOMPARE(run(testlzh::archive({row.item}, 1)), UNLHA_OK);
+            QCOMPARE(readAll(run.out + "/x.bin"), row.expected);
+        }
+
+        // LH/2 for OS/2: a folder's attributes come as a file of the
+        // folder's name, ahead of its contents.
+        Item attributes{"DIR", {}, "extended attributes"}, inside{"DIR\\FILE.TXT", {}, "inside"};
+        attributes.os = inside.os = '2';
+        Run run;
+        QCOMPARE(run(testlzh::archive({attributes, inside}, 1)), UNLHA_OK);
+        QCOMPARE(readAll(run.out + "/DIR/FILE.TXT"), QByteArray("inside"));
+        QCOMPARE(run(testlzh::archive({attributes, inside}, 1)), UNLHA_ERR_SKIPPED); // the file exists now
+        QVERIFY2(!run.report.contains(QString::fromUtf8("フォルダがあります")), qPrintable(run.report));
+    }
+
     void foldersAndLinksFinishedLast()
     {
         Item top{"top"};
