@@ -84,7 +84,8 @@ QT_LOGGING_RULES="hoguren.drop.debug=true" start "$WORK/x.LZH"
 t0=$(date +%s%N)
 card_shown() { card=$(xdotool search --onlyvisible --pid "$PID" 2>/dev/null); }
 if x_until 10 card_shown && [ "$(grep -c . <<<"$card")" = 1 ]; then
-    x_centred "$card" title1 7380 3990
+    # The card draws its own frame, 3 pixels wide, around its client area.
+    x_centred "$card" title1 $((7380 + 90)) $((3990 + 90))
 else
     fail "want exactly the title card visible, got: ${card:-nothing}"
 fi
