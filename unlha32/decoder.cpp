@@ -1,5 +1,7 @@
 #include "unlha32/decoder.h"
 
+#include "unlha32/lzdecode.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 #include <lha_decoder.h>
@@ -17,34 +19,6 @@ namespace {
 constexpr size_t kBufferSize = 128 * 1024;
 
 bool methodIs(const Entry &e, const char *m) { return std::memcmp(e.method, m, 5) == 0; }
-
-// Reads [pos, end) of the archive for a decoder.
-struct Window {
-    int fd;
-    uint64_t pos;
-    uint64_t end;
-    bool error = false;
-
-    size_t read(void *buf, size_t len)
-    {
-        const uint64_t left = end - pos;
-        if (len > left)
-            len = static_cast<size_t>(left);
-        for (;;) {
-            if (len == 0)
-                return 0;
-            const ssize_t r = pread(fd, buf, len, static_cast<off_t>(pos));
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r <= 0) {
-                error = r < 0;
-                return 0;
-            }
-            pos += static_cast<uint64_t>(r);
-            return static_cast<size_t>(r);
-        }
-    }
-};
 
 // lhasa asks for one to four bytes at a time: it is served from a buffer
 // filled by large reads, not by a system call per request.
@@ -98,6 +72,8 @@ public:
     {
         if (isStoredMethod(e))
             return copyStored(fd_, e, sink, buf_);
+        if (ownMethod(e) != OwnMethod::None)
+            return decodeOwn(fd_, e, sink, in_, buf_);
         char name[6];
         std::memcpy(name, e.method, 6);
         LHADecoderType *type = lha_decoder_for_name(name);
@@ -133,7 +109,7 @@ public:
 private:
     int fd_;
     std::vector<uint8_t> in_;  // compressed data read ahead
-    std::vector<uint8_t> buf_; // decoded data, and stored data on its way
+    std::vector<uint8_t> buf_; // decoded data, stored data on its way, our own decoders' history
 };
 
 // A level-0 header for `e` with the one-letter name "x": method, sizes and
@@ -171,6 +147,9 @@ public:
     {
         if (isStoredMethod(e))
             return copyStored(fd_, e, sink, buf_);
+        // Never chosen for these, but an entry may be handed over anyway.
+        if (ownMethod(e) != OwnMethod::None)
+            return fallback_.decode(e, sink);
         // libarchive reads a header itself. It is given a plain level-0
         // header of our own making (a fixed ASCII name, the entry's method,
         // sizes and CRC) and then the entry's data, so that it never meets
@@ -298,7 +277,7 @@ bool isStoredMethod(const Entry &e)
 
 bool methodSupported(const Entry &e)
 {
-    if (isStoredMethod(e) || methodIs(e, "-lhd-"))
+    if (isStoredMethod(e) || methodIs(e, "-lhd-") || ownMethod(e) != OwnMethod::None)
         return true;
     char name[6];
     std::memcpy(name, e.method, 6);
@@ -307,7 +286,7 @@ bool methodSupported(const Entry &e)
 
 bool suitsLibarchive(const Entry &e)
 {
-    return fastMethod(e) && e.level <= 2 && commonOs(e.osId);
+    return fastMethod(e) && ownMethod(e) == OwnMethod::None && e.level <= 2 && commonOs(e.osId);
 }
 
 Backend chooseBackend(const std::vector<Entry> &entries)

@@ -2,7 +2,8 @@
 // Decompresses the data of one entry, located by its offset and sizes from
 // the header scan, so that any entry can be decoded on its own. Two
 // implementations behind one interface: libarchive for the common methods
-// (fast), lhasa for the rest.
+// (fast), lhasa for the rest, with the library's own decoders (lzdecode.h)
+// for the methods lhasa lacks.
 #include "unlha32/lzhheader.h"
 
 #include <cstddef>
@@ -39,7 +40,8 @@ public:
 };
 
 // One backend for the whole archive, chosen before anything is written:
-// libarchive when every entry suits it.
+// libarchive when every entry suits it. Either hands the methods of our own
+// decoders to them.
 bool suitsLibarchive(const Entry &entry);
 Backend chooseBackend(const std::vector<Entry> &entries);
 std::unique_ptr<EntryDecoder> makeDecoder(Backend backend, int archiveFd);
