@@ -3,7 +3,9 @@
 #include "lzhbuilder.h"
 
 #include "unlha32/crc16.h"
+#include "unlha32/decoder.h"
 #include "unlha32/extract.h"
+#include "unlha32/lzhheader.h"
 #include "unlha32/unlha32.h"
 
 #include <QDateTime>
@@ -15,10 +17,12 @@
 #include <QTest>
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 
 using testlzh::Item;
@@ -94,6 +98,52 @@ QStringList leftovers(const QString &root)
     }
     return out;
 }
+
+// The contents of data/lh2.lzh and data/lh3.lzh, by the recipes of
+// data/MakeLh23.java.
+namespace recipe {
+
+quint32 lcg(quint32 x) { return x * 1103515245u + 12345u; }
+
+QByteArray noise(int n, quint32 x)
+{
+    QByteArray b(n, '\0');
+    for (auto &c : b)
+        c = char((x = lcg(x)) >> 16);
+    return b;
+}
+
+QByteArray text()
+{
+    static const char *const words[] = {"alpha", "bravo", "charlie", "delta", "echo",     "foxtrot", "golf", "hotel",
+                                        "india", "juliet", "kilo",   "lima",  "mike", "november", "oscar", "papa"};
+    QByteArray s = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/\n";
+    quint32 x = 1;
+    for (int line = 0; line < 120; ++line)
+        for (int w = 0; w < 8; ++w)
+            s.append(words[((x = lcg(x)) >> 16) & 15]).append(w == 7 ? '\n' : ' ');
+    return s;
+}
+
+// `unit` at the start of every `every` bytes, blanks between.
+QByteArray cycle(const QByteArray &unit, int every, int size)
+{
+    QByteArray b(size, ' ');
+    for (int i = 0; i < size; ++i)
+        if (i % every < unit.size())
+            b[i] = unit[i % every];
+    return b;
+}
+
+QByteArray skew(int n)
+{
+    QByteArray b = noise(n, 3);
+    for (auto &c : b)
+        c = (c & 15) == 0 ? 'b' : 'a';
+    return b;
+}
+
+} // namespace recipe
 
 struct Run {
     QTemporaryDir tmp;
@@ -646,6 +696,58 @@ private slots:
                     }
     }
 
+    void ownDecoders_data()
+    {
+        QTest::addColumn<QString>("archive"); // in data/
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("contents");
+        for (const char *method : {"lh2", "lh3"}) {
+            const QString arc = QString(method) + ".lzh";
+            const bool lh2 = arc == "lh2.lzh";
+            QTest::addRow("%s text", method) << arc << QByteArray("text.txt") << recipe::text();
+            QTest::addRow("%s noise, stored larger", method) << arc << QByteArray("noise.bin") << recipe::noise(600, 5);
+            QTest::addRow("%s empty", method) << arc << QByteArray("empty") << QByteArray();
+            QTest::addRow("%s longest copies, past the window", method)
+                << arc << QByteArray("period.bin") << recipe::cycle(recipe::noise(1000, 7), 1000, 20000);
+            // -lh2-: past the count where the weights are halved; -lh3-: two blocks.
+            QTest::addRow("%s literals only", method) << arc << QByteArray("skew.bin") << recipe::skew(lh2 ? 34000 : 15000);
+        }
+        QTest::newRow("lh3 offset code of its own")
+            << "lh3.lzh" << QByteArray("far.bin") << recipe::cycle(recipe::noise(600, 11), 4000, 60000);
+        QTest::newRow("lh3 code of one symbol") << "lh3.lzh" << QByteArray("same.bin") << QByteArray(300, 'x');
+        // Made by LHARK 0.4d, from the compatibility corpus.
+        QTest::newRow("lhark") << "lhark.lzh" << QByteArray("GPL-2") << readAll("/usr/share/common-licenses/GPL-2");
+    }
+
+    // The files of archives in the methods of the library's own decoders;
+    // their data cut in half must end as damage through either backend,
+    // not as zeros read past the end.
+    void ownDecoders()
+    {
+        QFETCH(QString, archive);
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, contents);
+        const QString path = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/data/" + archive;
+        Run run;
+        QCOMPARE(run(readAll(path)), UNLHA_OK);
+        QCOMPARE(readAll(run.out + "/" + file), contents);
+
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const auto scan = unlha::scanArchive(fd, uint64_t(QFileInfo(path).size()));
+        const auto e = std::find_if(scan.entries.begin(), scan.entries.end(),
+                                    [&](const unlha::Entry &x) { return x.rawName == file.toStdString(); });
+        QVERIFY(e != scan.entries.end());
+        QVERIFY(!unlha::suitsLibarchive(*e));
+        unlha::Entry cut = *e;
+        cut.packedSize /= 2;
+        const auto expected = contents.isEmpty() ? unlha::DecodeStatus::Ok : unlha::DecodeStatus::Damaged;
+        for (const auto backend : {unlha::Backend::Libarchive, unlha::Backend::Lhasa})
+            QCOMPARE(unlha::makeDecoder(backend, fd)->decode(cut, [](const uint8_t *, size_t) { return true; }),
+                     expected);
+        ::close(fd);
+    }
+
     void exportedInterface()
     {
         // Only the two entry points leave the library.
@@ -663,7 +765,7 @@ private slots:
         auto version = reinterpret_cast<UnlhaGetVersionFn>(dlsym(lib, "UnlhaGetVersion"));
         auto unlhaFn = reinterpret_cast<UnlhaFn>(dlsym(lib, "Unlha"));
         QVERIFY(version && unlhaFn);
-        QCOMPARE(version(), uint16_t(100));
+        QCOMPARE(version(), uint16_t(110));
         Run run;
         writeFile(run.arc, testlzh::archive({Item{"hello.txt", {}, "hello"}}, 2));
         // The program's own form: unquoted, '\' after the folder, and an
