@@ -64,6 +64,8 @@ public:
     bool read(uint64_t off, void *out, size_t n)
     {
         bytesRead += n;
+        if (n == 0)
+            return true;
         if (off >= start_ && off - start_ <= len_ && n <= len_ - (off - start_)) {
             std::memcpy(out, buf_.data() + (off - start_), n);
             return true;
