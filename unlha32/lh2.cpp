@@ -107,9 +107,16 @@ private:
         if (total_ == kRebuildAt)
             rebuild();
         for (unsigned n = leaf_[s]; n != 0; n = parent_[n]) {
-            unsigned first = n;
-            while (first > 1 && weight_[first - 1] == weight_[n])
-                --first;
+            // The nodes of n's weight are a run that ends at n: its first
+            // is the first node below the root no heavier than n.
+            unsigned first = 1;
+            for (unsigned end = n; first < end;) {
+                const unsigned mid = (first + end) / 2;
+                if (weight_[mid] > weight_[n])
+                    first = mid + 1;
+                else
+                    end = mid;
+            }
             if (first != n) {
                 swap(n, first);
                 n = first;
