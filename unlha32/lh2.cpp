@@ -1,7 +1,7 @@
 // -lh2-: LHA 2.x's experimental method. The codes (256 literals, copy
-// lengths 3 to 33 and an escape for longer ones) and the top seven bits of
-// each offset are adaptive Huffman codes, updated after every symbol; an
-// offset's low six bits follow as they are.
+// lengths 3 to 31, and one for 32 on with eight bits more) and the top seven
+// bits of each offset are adaptive Huffman codes, updated after every
+// symbol; an offset's low six bits follow as they are.
 #include "unlha32/lzdecode.h"
 
 #include <utility>

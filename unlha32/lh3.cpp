@@ -1,7 +1,7 @@
 // -lh3-: LHA 2.x's experimental static Huffman method. Blocks of codes
-// (256 literals, copy lengths 3 to 33 and an escape for longer ones), each
-// with its own code and one for the top seven bits of offsets; an offset's
-// low six bits follow as they are.
+// (256 literals, copy lengths 3 to 31, and one for 32 on with eight bits
+// more), each with its own code and one for the top seven bits of offsets;
+// an offset's low six bits follow as they are.
 #include "unlha32/lzdecode.h"
 
 namespace unlha {

@@ -91,9 +91,9 @@ bool readOffsetCode(BitInput &in, HuffmanCode &offsets)
     return offsets.assign(lengths, kOffsetCodes);
 }
 
-// 3 to 10 as they are; then four codes for each number of low bits from 1
-// to 6, the code's last two bits being the top ones after a leading 1; the
-// last code is the longest copy.
+// Less three: 0 to 7 by the first eight codes; then four codes for each
+// count of low bits from 1 to 6, whose last two bits follow a leading 1
+// above the low bits; the last code alone is 514.
 unsigned copyLength(BitInput &in, unsigned c)
 {
     if (c < 264)
@@ -104,8 +104,8 @@ unsigned copyLength(BitInput &in, unsigned c)
     return ((4 + c % 4) << low) + in.get(low) + 3;
 }
 
-// 0 to 3 as they are; then two codes for each number of low bits from 1
-// on, the code's last bit being the top one after a leading 1.
+// 0 to 3 as they are; then two codes for each count of low bits from 1
+// on, whose last bit follows a leading 1 above the low bits.
 uint64_t offset(BitInput &in, unsigned c)
 {
     if (c < 4)
