@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimerEvent>
 #include <QWidget>
 #include <QWindow>
 #include <cmath>
@@ -46,9 +47,14 @@ void moveClientTo(QWidget &w, const QPoint &client)
 // meanwhile: Openbox answers the frame request with a configure event that
 // puts the window at its frame's corner, and Qt takes that as the window's
 // place, to be handed on to the window manager when the window is shown.
+// Then, once the window manager has framed the window, the frame it really
+// drew is compared with the one the place was computed for: a window manager
+// slow to answer the request (a loaded machine) would otherwise leave the
+// window half a title bar off.
 class KeepPlace final : public QObject {
 public:
-    KeepPlace(QWidget &w, const QPoint &client) : QObject(&w), m_client(client)
+    KeepPlace(QWidget &w, const QPoint &client, const QMargins &frame)
+        : QObject(&w), m_window(w), m_client(client), m_frame(frame)
     {
         w.installEventFilter(this);
     }
@@ -56,17 +62,36 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Show) {
-            auto *w = static_cast<QWidget *>(watched);
-            if (w->geometry().topLeft() != m_client)
-                moveClientTo(*w, m_client);
-            deleteLater();
+        if (event->type() == QEvent::Show && watched == &m_window) {
+            if (m_window.geometry().topLeft() != m_client)
+                moveClientTo(m_window, m_client);
+            m_window.removeEventFilter(this);
+            m_timer = startTimer(kPollMs);
         }
         return false;
     }
 
+    void timerEvent(QTimerEvent *) override
+    {
+        QWindow *handle = m_window.windowHandle();
+        const QMargins drawn = handle ? handle->frameMargins() : QMargins();
+        if (!drawn.isNull() || ++m_polls * kPollMs >= kGiveUpMs) {
+            QScreen *screen = QGuiApplication::primaryScreen();
+            if (!drawn.isNull() && drawn != m_frame && screen && m_window.isVisible())
+                moveClientTo(m_window, centredClientPosition(screen->geometry(), m_window.size(), drawn));
+            killTimer(m_timer);
+            deleteLater();
+        }
+    }
+
 private:
+    static constexpr int kPollMs = 20;
+    static constexpr int kGiveUpMs = 2000;
+    QWidget &m_window;
     QPoint m_client;
+    QMargins m_frame;
+    int m_polls = 0;
+    int m_timer = 0;
 };
 
 } // namespace
@@ -88,5 +113,5 @@ void centreOnScreen(QWidget &w)
     const QPoint client = centredClientPosition(screen->geometry(), w.size(), frame);
     moveClientTo(w, client);
     if (!w.isVisible())
-        new KeepPlace(w, client);
+        new KeepPlace(w, client, frame);
 }
