@@ -1,0 +1,222 @@
+// Decode-only speed of the -lh4-..-lh7-/-lhx- decoders on the entries of an
+// archive held in memory: the library's own (FastLzh), libarchive's (the
+// whole archive through archive_read_data_block) and lhasa's
+// (lha_decoder_read). Output goes to a sink that only touches it, so that
+// writing files is not timed. Before timing, ours and lhasa's output are
+// compared entry by entry; a difference ends the run with status 1.
+//
+//   unlha32-bench-decode [-n RUNS] ARCHIVE...
+#include "unlha32/fastlzh.h"
+#include "unlha32/lzhheader.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <lha_decoder.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Stream {
+    std::string method;
+    unsigned dictBits;
+    const uint8_t *data;
+    size_t size;
+    uint64_t original;
+};
+
+struct Memory {
+    const uint8_t *p;
+    size_t left;
+    size_t read(uint8_t *buf, size_t len)
+    {
+        const size_t n = std::min(len, left);
+        std::memcpy(buf, p, n);
+        p += n;
+        left -= n;
+        return n;
+    }
+};
+
+uint64_t touched = 0; // keeps the sinks' work from being optimised away
+
+uint64_t fnv(uint64_t h, const uint8_t *d, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        h = (h ^ d[i]) * 0x100000001b3ull;
+    return h;
+}
+
+bool ours(unlha::FastLzh &dec, const Stream &s, uint64_t *hash)
+{
+    Memory m{s.data, s.size};
+    uint64_t h = 0xcbf29ce484222325ull;
+    const auto st = dec.decode(
+        s.dictBits, [&m](uint8_t *b, size_t n) { return m.read(b, n); }, s.original,
+        [&](const uint8_t *d, size_t n) {
+            if (hash)
+                h = fnv(h, d, n);
+            touched += d[0] + n;
+            return true;
+        });
+    if (hash)
+        *hash = h;
+    return st == unlha::DecodeStatus::Ok;
+}
+
+bool lhasa(const Stream &s, std::vector<uint8_t> &buf, uint64_t *hash)
+{
+    char name[6];
+    std::memcpy(name, s.method.c_str(), 6);
+    LHADecoderType *type = lha_decoder_for_name(name);
+    if (!type)
+        return false;
+    Memory m{s.data, s.size};
+    auto feed = [](void *b, size_t n, void *user) -> size_t {
+        return static_cast<Memory *>(user)->read(static_cast<uint8_t *>(b), n);
+    };
+    LHADecoder *d = lha_decoder_new(type, feed, &m, static_cast<size_t>(s.original));
+    uint64_t h = 0xcbf29ce484222325ull;
+    uint64_t done = 0;
+    while (done < s.original) {
+        const size_t n = lha_decoder_read(d, buf.data(), buf.size());
+        if (n == 0)
+            break;
+        if (hash)
+            h = fnv(h, buf.data(), n);
+        touched += buf[0] + n;
+        done += n;
+    }
+    lha_decoder_free(d);
+    if (hash)
+        *hash = h;
+    return done == s.original;
+}
+
+// Every entry of the archive, the way bsdtar decodes them.
+bool libarchive(const std::vector<uint8_t> &file)
+{
+    archive *a = archive_read_new();
+    archive_read_support_format_lha(a);
+    bool ok = archive_read_open_memory(a, file.data(), file.size()) == ARCHIVE_OK;
+    archive_entry *e;
+    while (ok && archive_read_next_header(a, &e) == ARCHIVE_OK) {
+        for (;;) {
+            const void *block;
+            size_t size;
+            la_int64_t offset;
+            const int r = archive_read_data_block(a, &block, &size, &offset);
+            if (r == ARCHIVE_EOF)
+                break;
+            if (r != ARCHIVE_OK) {
+                ok = false;
+                break;
+            }
+            if (size > 0)
+                touched += static_cast<const uint8_t *>(block)[0] + size;
+        }
+    }
+    archive_read_free(a);
+    return ok;
+}
+
+double seconds(std::chrono::steady_clock::time_point t0)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int runs = 5;
+    int i = 1;
+    if (argc > 2 && std::strcmp(argv[1], "-n") == 0) {
+        runs = std::max(1, std::atoi(argv[2]));
+        i = 3;
+    }
+    if (i >= argc) {
+        std::fprintf(stderr, "usage: %s [-n RUNS] ARCHIVE...\n", argv[0]);
+        return 2;
+    }
+    std::printf("%-20s %8s %10s %10s %10s %8s %8s\n", "archive", "entries", "MB", "ours MB/s", "libarchive",
+                "lhasa", "ratio");
+    int status = 0;
+    for (; i < argc; ++i) {
+        const int fd = open(argv[i], O_RDONLY);
+        struct stat st;
+        if (fd < 0 || fstat(fd, &st) != 0) {
+            std::perror(argv[i]);
+            return 2;
+        }
+        std::vector<uint8_t> file(static_cast<size_t>(st.st_size));
+        if (pread(fd, file.data(), file.size(), 0) != static_cast<ssize_t>(file.size())) {
+            std::perror(argv[i]);
+            return 2;
+        }
+        const unlha::ScanResult scan = unlha::scanArchive(fd, static_cast<uint64_t>(st.st_size));
+        close(fd);
+        std::vector<Stream> streams;
+        uint64_t total = 0;
+        for (const auto &e : scan.entries) {
+            const unsigned bits = unlha::fastLzhDictBits(e);
+            if (bits == 0 || e.dataOffset + e.packedSize > file.size())
+                continue;
+            streams.push_back({e.methodString(), bits, file.data() + e.dataOffset,
+                               static_cast<size_t>(e.packedSize), e.originalSize});
+            total += e.originalSize;
+        }
+        unlha::FastLzh dec;
+        std::vector<uint8_t> buf(64 * 1024);
+        for (const auto &s : streams) {
+            uint64_t a = 0, b = 0;
+            const bool okA = ours(dec, s, &a);
+            const bool okB = lhasa(s, buf, &b);
+            if (!okA || !okB || a != b) {
+                std::fprintf(stderr, "%s: an entry of %llu bytes decodes differently (ours %s, lhasa %s)\n",
+                             argv[i], static_cast<unsigned long long>(s.original), okA ? "ok" : "failed",
+                             okB ? "ok" : "failed");
+                status = 1;
+            }
+        }
+        std::vector<double> tOurs, tArchive, tLhasa;
+        for (int r = 0; r < runs; ++r) {
+            auto t0 = std::chrono::steady_clock::now();
+            for (const auto &s : streams)
+                ours(dec, s, nullptr);
+            tOurs.push_back(seconds(t0));
+            t0 = std::chrono::steady_clock::now();
+            if (!libarchive(file))
+                std::fprintf(stderr, "%s: libarchive failed\n", argv[i]);
+            tArchive.push_back(seconds(t0));
+            t0 = std::chrono::steady_clock::now();
+            for (const auto &s : streams)
+                lhasa(s, buf, nullptr);
+            tLhasa.push_back(seconds(t0));
+        }
+        const double mb = static_cast<double>(total) / 1e6;
+        const char *base = std::strrchr(argv[i], '/');
+        std::printf("%-20s %8zu %10.1f %10.1f %10.1f %8.1f %8.2f\n", base ? base + 1 : argv[i], streams.size(), mb,
+                    mb / median(tOurs), mb / median(tArchive), mb / median(tLhasa),
+                    median(tArchive) / median(tOurs));
+    }
+    if (touched == 42)
+        std::puts("");
+    return status;
+}

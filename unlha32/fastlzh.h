@@ -1,0 +1,38 @@
+#pragma once
+// The library's own decoder for LHA's static-Huffman methods -lh4- to -lh7-
+// and -lhx-, the methods nearly every archive uses; built for speed: a
+// 64-bit bit buffer refilled a word at a time, one table look-up per short
+// code word, wide match copies, output handed on in large blocks.
+//
+// It is deliberately strict: code lengths the format cannot produce, codes
+// with too many words, a word no symbol owns, a distance beyond the window
+// or data cut short all end as Damaged, never with guessed output. Callers
+// then let lhasa decode the entry from its start, so that what a damaged
+// entry extracts to does not depend on this decoder.
+#include "unlha32/decoder.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace unlha {
+
+// Dictionary bits of the entry's method when it is one of these (LHARK's
+// -lh7- is not); 0 otherwise.
+unsigned fastLzhDictBits(const Entry &entry);
+
+class FastLzh {
+public:
+    // Fills `buf` with up to `len` bytes of compressed data; 0 at its end.
+    using Read = std::function<size_t(uint8_t *buf, size_t len)>;
+
+    // Decodes exactly `size` bytes to `sink`. Ok, Damaged or Stopped.
+    DecodeStatus decode(unsigned dictBits, const Read &read, uint64_t size, const Sink &sink);
+
+private:
+    std::vector<uint8_t> in_;  // compressed data read ahead, kept from entry to entry
+    std::vector<uint8_t> out_; // history and output on its way
+};
+
+} // namespace unlha
