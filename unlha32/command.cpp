@@ -101,6 +101,9 @@ std::string dropAppendedSeparator(std::string d)
 
 CommandError parseCommand(const std::string &text, Command &out)
 {
+    // A path cannot hold a NUL byte; the system would see less than was named.
+    if (text.find('\0') != std::string::npos)
+        return CommandError::Syntax;
     std::string s = trim(text);
     size_t i = 0;
     while (i < s.size() && !isBlank(s[i]))

@@ -59,8 +59,17 @@ void checkParsed(const std::string &text, const unlha::Command &cmd)
     check(ok && S_ISREG(a.st_mode), "accepted archive is no file", cmd.archive);
     const struct stat d = statOf(cmd.destination, ok);
     check(ok && S_ISDIR(d.st_mode), "accepted destination is no folder", cmd.destination);
-    check(cmd.archive.find('"') == std::string::npos, "quotation mark left in the archive", cmd.archive);
-    check(cmd.destination.find('"') == std::string::npos, "quotation mark left in the destination", cmd.destination);
+    // A quotation mark in an operand is one the text doubled inside quotes.
+    const auto doubled = [](std::string s) {
+        for (std::size_t i = s.find('"'); i != std::string::npos; i = s.find('"', i + 2))
+            s.insert(i, 1, '"');
+        return s;
+    };
+    for (const std::string *operand : {&cmd.archive, &cmd.destination})
+        check(operand->find('\0') == std::string::npos, "NUL byte in an operand", *operand);
+    for (const std::string *operand : {&cmd.archive, &cmd.destination})
+        check(operand->find('"') == std::string::npos || text.find(doubled(*operand)) != std::string::npos,
+              "quotation mark left in an operand", *operand);
     // Only the separator the caller appended goes: a folder whose own name
     // ends in one, such as "d\\" here, keeps it, and the text has it doubled.
     const std::string &dest = cmd.destination;
