@@ -58,7 +58,26 @@ public:
     // Bits beyond the data were taken.
     inline bool overrun() const { return count_ < pad_; }
 
-private:
+    // The hot loop keeps the state in locals: its byte stores could alias
+    // the members and would force them back to memory at every step.
+    struct State {
+        uint64_t bits;
+        unsigned count;
+        unsigned pad;
+        size_t p;
+        size_t end;
+    };
+    State save() const { return {bits_, count_, pad_, p_, end_}; }
+    void restore(const State &s)
+    {
+        bits_ = s.bits;
+        count_ = s.count;
+        pad_ = s.pad;
+        p_ = s.p;
+        end_ = s.end;
+    }
+    const uint8_t *data() const { return buf_.data(); }
+
     void refillSlow()
     {
         if (!eof_) {
@@ -121,8 +140,8 @@ public:
     static constexpr uint32_t kBad = 0x80000000u;
     static constexpr uint32_t kLink = 0x40000000u;
 
-    // False for lengths over 16 or more words than there are; words left
-    // over decode as damage.
+    // False for lengths over 16 and for codes with more or fewer words
+    // than there are.
     bool build(const uint8_t *lengths, unsigned n)
     {
         unsigned count[17] = {};
@@ -142,6 +161,11 @@ public:
             code = (code + count[len - 1]) << 1;
             next[len] = code;
         }
+        // Encoders write complete codes (a lone symbol has a form of its
+        // own); lhasa reads the words of an incomplete one in ways of its
+        // own, so such a code is left to it.
+        if (room != 0)
+            return false;
         std::fill(e_, e_ + (1u << Primary), kBad);
         unsigned used = 1u << Primary;
         for (unsigned s = 0; s < n; ++s) {
@@ -170,6 +194,16 @@ public:
     // Every symbol read is `symbol`, taking no bits.
     void single(unsigned symbol) { std::fill(e_, e_ + (1u << Primary), symbol); }
 
+    // The entry for the word at the top of `bits`: symbol, length << 16;
+    // kBad where no symbol owns it.
+    inline uint32_t lookup(uint64_t bits) const
+    {
+        uint32_t x = e_[bits >> (64 - Primary)];
+        if (x & kLink)
+            x = e_[(x & 0xFFFF) + (static_cast<uint32_t>(bits >> 48) & ((1u << kSub) - 1))];
+        return x;
+    }
+
     // The next symbol, or -1; at least 16 bits must be in the buffer.
     inline int decode(Bits &in) const
     {
@@ -192,7 +226,7 @@ private:
 struct Tables {
     Table<8, kPreCodes> pre;
     Table<12, kLiteralCodes> literal;
-    Table<8, 24> position;
+    Table<10, 24> position;
 };
 
 // A code length of the pre-code or the position code: 3 bits, and from 7
@@ -298,7 +332,8 @@ bool readPosition(Bits &in, Tables &t, unsigned codes, unsigned countBits)
 }
 
 template <unsigned DictBits>
-DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, uint64_t size, const Sink &sink)
+DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &tableSet, uint64_t size,
+                 const Sink &sink)
 {
     // LHA's position codes: 14 of them up to -lh5-, then one per
     // dictionary bit and one for distance 1.
@@ -318,7 +353,7 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, uint64_t size, const Si
     size_t sent = kWindow;
     uint64_t left = size;
 
-    auto tables = std::make_unique<Tables>();
+    Tables *const tables = &tableSet;
     unsigned blockLeft = 0;
 
     while (left > 0) {
@@ -337,42 +372,80 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, uint64_t size, const Si
             q = kWindow;
             sent = kWindow;
         }
-        in.refill();
-        const int c = tables->literal.decode(in);
-        --blockLeft;
-        if (c < 256) {
-            if (c < 0)
-                return DecodeStatus::Damaged;
-            out[q++] = static_cast<uint8_t>(c);
-            --left;
-        } else {
-            const unsigned len = static_cast<unsigned>(c) - 253;
-            const int p = tables->position.decode(in);
-            if (p < 0)
-                return DecodeStatus::Damaged;
-            size_t dist = static_cast<size_t>(p) + 1;
-            if (p >= 2)
-                dist = (size_t{1} << (p - 1)) + in.get(static_cast<unsigned>(p - 1)) + 1;
-            if (dist > kWindow)
-                return DecodeStatus::Damaged;
-            const unsigned n = left < len ? static_cast<unsigned>(left) : len;
-            uint8_t *d = out + q;
-            const uint8_t *s = d - dist;
-            if (dist >= 8) {
-                // Eight at a time; a chunk never reads what it writes.
-                for (unsigned i = 0; i < n; i += 8)
-                    std::memcpy(d + i, s + i, 8);
-            } else if (dist == 1) {
-                std::memset(d, *s, n);
+        // Symbols until the block, the output block or the entry ends.
+        Bits::State b = in.save();
+        const uint8_t *const data = in.data();
+        const size_t stop = kWindow + kBlock;
+        DecodeStatus bad = DecodeStatus::Ok;
+        while (blockLeft > 0 && left > 0 && q < stop) {
+            if (b.p + 8 <= b.end) {
+                b.bits |= loadBigEndian64(data + b.p) >> b.count;
+                b.p += (63 - b.count) >> 3;
+                b.count |= 56;
             } else {
-                for (unsigned i = 0; i < n; ++i)
-                    d[i] = s[i];
+                in.restore(b);
+                in.refill();
+                b = in.save();
             }
-            q += n;
-            left -= n;
+            const uint32_t x = tables->literal.lookup(b.bits);
+            if (x & Table<12, kLiteralCodes>::kBad) {
+                bad = DecodeStatus::Damaged;
+                break;
+            }
+            const unsigned used = x >> 16;
+            b.bits <<= used;
+            b.count -= used;
+            const unsigned c = x & 0xFFFF;
+            --blockLeft;
+            if (c < 256) {
+                out[q++] = static_cast<uint8_t>(c);
+                --left;
+            } else {
+                const unsigned len = c - 253;
+                const uint32_t y = tables->position.lookup(b.bits);
+                if (y & Table<10, 24>::kBad) {
+                    bad = DecodeStatus::Damaged;
+                    break;
+                }
+                const unsigned pused = y >> 16;
+                b.bits <<= pused;
+                b.count -= pused;
+                const unsigned pc = y & 0xFFFF;
+                size_t dist = pc + 1;
+                if (pc >= 2) {
+                    const unsigned extra = pc - 1;
+                    dist = (size_t{1} << extra) + static_cast<size_t>(b.bits >> (64 - extra)) + 1;
+                    b.bits <<= extra;
+                    b.count -= extra;
+                }
+                if (dist > kWindow) {
+                    bad = DecodeStatus::Damaged;
+                    break;
+                }
+                const unsigned n = left < len ? static_cast<unsigned>(left) : len;
+                uint8_t *d = out + q;
+                const uint8_t *src = d - dist;
+                if (dist >= 8) {
+                    // Eight at a time; a chunk never reads what it writes.
+                    for (unsigned i = 0; i < n; i += 8)
+                        std::memcpy(d + i, src + i, 8);
+                } else if (dist == 1) {
+                    std::memset(d, *src, n);
+                } else {
+                    for (unsigned i = 0; i < n; ++i)
+                        d[i] = src[i];
+                }
+                q += n;
+                left -= n;
+            }
+            if (b.count < b.pad) {
+                bad = DecodeStatus::Damaged;
+                break;
+            }
         }
-        if (in.overrun())
-            return DecodeStatus::Damaged;
+        in.restore(b);
+        if (bad != DecodeStatus::Ok)
+            return bad;
     }
     if (q > sent && !sink(out + sent, q - sent))
         return DecodeStatus::Stopped;
@@ -380,6 +453,11 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, uint64_t size, const Si
 }
 
 } // namespace
+
+struct FastLzh::Tables : unlha::Tables {};
+
+FastLzh::FastLzh() = default;
+FastLzh::~FastLzh() = default;
 
 unsigned fastLzhDictBits(const Entry &e)
 {
@@ -398,12 +476,14 @@ unsigned fastLzhDictBits(const Entry &e)
 DecodeStatus FastLzh::decode(unsigned dictBits, const Read &read, uint64_t size, const Sink &sink)
 {
     Bits in(read, in_);
+    if (!tables_)
+        tables_.reset(new Tables); // not cleared: every block builds its own
     switch (dictBits) {
-    case 12: return run<12>(in, out_, size, sink);
-    case 13: return run<13>(in, out_, size, sink);
-    case 15: return run<15>(in, out_, size, sink);
-    case 16: return run<16>(in, out_, size, sink);
-    case 20: return run<20>(in, out_, size, sink);
+    case 12: return run<12>(in, out_, *tables_, size, sink);
+    case 13: return run<13>(in, out_, *tables_, size, sink);
+    case 15: return run<15>(in, out_, *tables_, size, sink);
+    case 16: return run<16>(in, out_, *tables_, size, sink);
+    case 20: return run<20>(in, out_, *tables_, size, sink);
     default: return DecodeStatus::Method;
     }
 }

@@ -5,8 +5,8 @@
 // code word, wide match copies, output handed on in large blocks.
 //
 // It is deliberately strict: code lengths the format cannot produce, codes
-// with too many words, a word no symbol owns, a distance beyond the window
-// or data cut short all end as Damaged, never with guessed output. Callers
+// with more or fewer words than there are, a distance beyond the window or
+// data cut short all end as Damaged, never with guessed output. Callers
 // then let lhasa decode the entry from its start, so that what a damaged
 // entry extracts to does not depend on this decoder.
 #include "unlha32/decoder.h"
@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace unlha {
@@ -30,7 +31,12 @@ public:
     // Decodes exactly `size` bytes to `sink`. Ok, Damaged or Stopped.
     DecodeStatus decode(unsigned dictBits, const Read &read, uint64_t size, const Sink &sink);
 
+    FastLzh();
+    ~FastLzh();
+
 private:
+    struct Tables;
+    std::unique_ptr<Tables> tables_; // code tables, rebuilt by every block
     std::vector<uint8_t> in_;  // compressed data read ahead, kept from entry to entry
     std::vector<uint8_t> out_; // history and output on its way
 };
