@@ -1,9 +1,10 @@
 #pragma once
 // Decompresses the data of one entry, located by its offset and sizes from
 // the header scan, so that any entry can be decoded on its own. Two
-// implementations behind one interface: libarchive for the common methods
-// (fast), lhasa for the rest, with the library's own decoders (lzdecode.h)
-// for the methods lhasa lacks.
+// backends behind one interface: the fast one (Backend::Libarchive, named
+// for what it used to be) decodes -lh5- to -lh7- with the library's own
+// decoder (fastlzh.h), the other uses lhasa for the rest; the library's own
+// decoders (lzdecode.h) serve the methods lhasa lacks in both.
 #include "unlha32/lzhheader.h"
 
 #include <cstddef>
@@ -27,10 +28,10 @@ enum class DecodeStatus {
 // Receives decoded bytes in order; returns false to stop.
 using Sink = std::function<bool(const uint8_t *data, std::size_t len)>;
 // Asked to forget what the sink received so far, when decoding starts over
-// from the entry's first byte; false when it cannot. The libarchive backend
-// starts over with lhasa whenever its output is not the whole entry (an
-// error, too short, too long, a CRC mismatch), so that the outcome does not
-// depend on the backend; without a restart its bytes stand.
+// from the entry's first byte; false when it cannot. The fast backend
+// starts over with lhasa whenever its own decoder turns the stream down, so
+// that the outcome does not depend on the backend; without a restart its
+// bytes stand.
 using Restart = std::function<bool()>;
 
 class EntryDecoder {
@@ -40,8 +41,8 @@ public:
 };
 
 // One backend for the whole archive, chosen before anything is written:
-// libarchive when every entry suits it. Either hands the methods of our own
-// decoders to them.
+// the fast one when every entry suits it. Either hands the methods of our
+// own decoders to them.
 bool suitsLibarchive(const Entry &entry);
 Backend chooseBackend(const std::vector<Entry> &entries);
 std::unique_ptr<EntryDecoder> makeDecoder(Backend backend, int archiveFd);
