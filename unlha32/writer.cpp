@@ -138,9 +138,7 @@ int SafeWriter::walk(const std::vector<std::string> &path, size_t count, bool cr
     for (size_t i = 0; i < count; ++i) {
         const char *c = path[i].c_str();
         int next = ::openat(fd, c, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next >= 0) {
-            sweep(next);
-        } else if (errno == ENOENT && create) {
+        if (next < 0 && errno == ENOENT && create) {
             if (::mkdirat(fd, c, 0777) < 0 && errno != EEXIST) {
                 sysError = errno;
                 err = WriteError::Io;
@@ -165,6 +163,10 @@ int SafeWriter::walk(const std::vector<std::string> &path, size_t count, bool cr
         fd = next;
         own = true;
     }
+    // Temporary files go only into folders walked to for a file; a fresh
+    // walk finds one already swept.
+    if (!fresh)
+        sweep(fd);
     cache_.emplace(key, fd);
     return fd;
 }
@@ -356,14 +358,14 @@ WriteError SafeWriter::commit(int dirFd, TempFile &tmp, const std::string &name,
     }
     const int fd = tmp.fd;
     tmp.fd = -1;
+    // On failure the temporary file stays for the caller's discard(), which
+    // says whether its name could be removed.
     if (::close(fd) != 0) {
         sysError = errno;
-        discard(tmp);
         return WriteError::Io;
     }
     if (placeName(tmp, dirFd, name, replace) != 0) {
         sysError = errno;
-        discard(tmp);
         return renameError(sysError);
     }
     release(tmp);

@@ -69,8 +69,8 @@ public:
     bool createTemp(int dirFd, TempFile &tmp, int &sysError);
     // Gives the finished temporary file its mode and time, then its real
     // name in `dirFd`. With `replace` false an existing name is left alone
-    // (WriteError::Exists). The temporary file is gone afterwards, whatever
-    // the outcome, unless `tmp` is still live (see discard()).
+    // (WriteError::Exists). On success `tmp` is no longer live; on failure
+    // it is, for discard().
     WriteError commit(int dirFd, TempFile &tmp, const std::string &name, uint32_t mode, bool hasMode,
                       int64_t mtime, bool hasMtime, bool replace, int &sysError);
     // Removes the temporary file. False when its name could not be removed:
