@@ -66,10 +66,7 @@ bool decodeLh3(BitInput &in, History &out)
     unsigned blockLeft = 0;
     while (!out.done()) {
         if (blockLeft == 0) {
-            // A count of 0 is 65536 codes, as LHA reads it.
-            blockLeft = in.get(16);
-            if (blockLeft == 0)
-                blockLeft = 0x10000;
+            blockLeft = in.blockCount();
             if (!readCodes(in, codes) || !readOffsets(in, offsets) || in.failed())
                 return false;
         }

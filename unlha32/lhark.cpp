@@ -124,10 +124,7 @@ bool decodeLhark(BitInput &in, History &out)
     unsigned blockLeft = 0;
     while (!out.done()) {
         if (blockLeft == 0) {
-            // A count of 0 is 65536 codes, as LHA reads it.
-            blockLeft = in.get(16);
-            if (blockLeft == 0)
-                blockLeft = 0x10000;
+            blockLeft = in.blockCount();
             if (!readLengthCode(in, lengthCode) || !readCodes(in, lengthCode, codes)
                 || !readOffsetCode(in, offsets) || in.failed())
                 return false;

@@ -89,6 +89,13 @@ public:
         skip(n);
         return v;
     }
+    // The count of codes that opens a static-Huffman block; a count of 0
+    // is 65536 codes, as LHA reads it.
+    unsigned blockCount()
+    {
+        const unsigned n = get(16);
+        return n == 0 ? 0x10000 : n;
+    }
     bool failed() const { return overrun_ || window_.error; }
     bool readError() const { return window_.error; }
 

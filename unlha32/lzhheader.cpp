@@ -429,9 +429,8 @@ std::string nameOfDamagedHeader(ByteSource &src, uint64_t fileSize, uint64_t off
         return {};
     // Level 2: the name and folder are extended headers of their own.
     std::string name, dir;
-    size_t pos = 24;
     size_t next = u16(b + 24);
-    pos += 2;
+    size_t pos = 26;
     while (next >= 3 && pos + next <= n) {
         if (b[pos] == 0x01)
             name = cutAtNul(b + pos + 1, next - 3);
