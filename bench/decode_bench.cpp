@@ -8,6 +8,7 @@
 //   unlha32-bench-decode [-n RUNS] ARCHIVE...
 #include "unlha32/fastlzh.h"
 #include "unlha32/lzhheader.h"
+#include "unlha32/methods.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -170,18 +171,18 @@ int main(int argc, char **argv)
             std::perror(argv[i]);
             return 2;
         }
-        const unlha::ScanResult scan = unlha::scanArchive(fd, static_cast<uint64_t>(st.st_size));
-        close(fd);
         std::vector<Stream> streams;
         uint64_t total = 0;
-        for (const auto &e : scan.entries) {
-            const unsigned bits = unlha::fastLzhDictBits(e);
-            if (bits == 0 || e.dataOffset + e.packedSize > file.size())
+        unlha::HeaderWalker walk(fd, static_cast<uint64_t>(st.st_size));
+        for (unlha::Entry e; walk.next(e);) {
+            const unlha::Method *m = unlha::methodOf(e);
+            if (!m || m->coder != unlha::Coder::Fast || e.dataOffset + e.packedSize > file.size())
                 continue;
-            streams.push_back({e.methodString(), bits, file.data() + e.dataOffset,
+            streams.push_back({e.methodString(), m->dictBits, file.data() + e.dataOffset,
                                static_cast<size_t>(e.packedSize), e.originalSize});
             total += e.originalSize;
         }
+        close(fd);
         unlha::FastLzh dec;
         std::vector<uint8_t> buf(64 * 1024);
         for (const auto &s : streams) {

@@ -2,6 +2,7 @@
 
 #include "unlha32/fastlzh.h"
 #include "unlha32/lzdecode.h"
+#include "unlha32/methods.h"
 
 #include <lha_decoder.h>
 
@@ -14,10 +15,6 @@
 
 namespace unlha {
 namespace {
-
-constexpr size_t kBufferSize = 128 * 1024;
-
-bool methodIs(const Entry &e, const char *m) { return std::memcmp(e.method, m, 5) == 0; }
 
 // lhasa asks for one to four bytes at a time: it is served from a buffer
 // filled by large reads, not by a system call per request.
@@ -69,9 +66,10 @@ public:
 
     DecodeStatus decode(const Entry &e, const Sink &sink, const Restart & = {}) override
     {
-        if (isStoredMethod(e))
+        const Method *m = methodOf(e);
+        if (m && m->coder == Coder::Stored)
             return copyStored(fd_, e, sink, buf_);
-        if (ownMethod(e) != OwnMethod::None)
+        if (m && (m->coder == Coder::Lh2 || m->coder == Coder::Lh3 || m->coder == Coder::Lhark))
             return decodeOwn(fd_, e, sink, in_, buf_);
         char name[6];
         std::memcpy(name, e.method, 6);
@@ -111,21 +109,20 @@ private:
     std::vector<uint8_t> buf_; // decoded data, stored data on its way, our own decoders' history
 };
 
-// The fast backend: the library's own decoder for LHA's static-Huffman
-// methods, lhasa for the rest. Ours is stricter than lhasa on damaged data;
-// whatever it turns down lhasa decodes from the entry's first byte, so that
-// no outcome depends on which backend read the archive.
+// Our own decoder for LHA's static-Huffman methods, lhasa for the rest.
+// Ours is stricter than lhasa on damaged data; whatever it turns down lhasa
+// decodes from the entry's first byte, so that no outcome depends on which
+// of the two read the entry.
 class FastDecoder final : public EntryDecoder {
 public:
-    explicit FastDecoder(int fd) : fd_(fd), buf_(kBufferSize), fallback_(fd) {}
+    explicit FastDecoder(int fd) : fd_(fd), fallback_(fd) {}
 
     DecodeStatus decode(const Entry &e, const Sink &sink, const Restart &restart = {}) override
     {
-        if (isStoredMethod(e))
-            return copyStored(fd_, e, sink, buf_);
-        const unsigned bits = fastLzhDictBits(e);
-        if (bits == 0)
+        const Method *m = methodOf(e);
+        if (!m || m->coder != Coder::Fast)
             return fallback_.decode(e, sink);
+        const unsigned bits = m->dictBits;
         Window w{fd_, e.dataOffset, e.dataOffset + e.packedSize};
         uint64_t delivered = 0;
         const DecodeStatus st = fast_.decode(
@@ -146,56 +143,19 @@ public:
 
 private:
     int fd_;
-    std::vector<uint8_t> buf_;
     FastLzh fast_;
     LhasaDecoder fallback_;
 };
 
-bool fastMethod(const Entry &e)
-{
-    return methodIs(e, "-lh0-") || methodIs(e, "-lh5-") || methodIs(e, "-lh6-") || methodIs(e, "-lh7-")
-           || methodIs(e, "-lhd-");
-}
-
-bool commonOs(uint8_t os)
-{
-    return os == 0 || os == 'M' || os == 'U' || os == 'J' || os == 'w' || os == 'W';
-}
-
 } // namespace
 
-bool isStoredMethod(const Entry &e)
+std::unique_ptr<EntryDecoder> makeDecoder(int archiveFd)
 {
-    return methodIs(e, "-lh0-") || methodIs(e, "-lz4-") || methodIs(e, "-pm0-");
+    return std::make_unique<FastDecoder>(archiveFd);
 }
 
-bool methodSupported(const Entry &e)
+std::unique_ptr<EntryDecoder> makeReferenceDecoder(int archiveFd)
 {
-    if (isStoredMethod(e) || methodIs(e, "-lhd-") || ownMethod(e) != OwnMethod::None)
-        return true;
-    char name[6];
-    std::memcpy(name, e.method, 6);
-    return lha_decoder_for_name(name) != nullptr;
-}
-
-bool suitsLibarchive(const Entry &e)
-{
-    return fastMethod(e) && ownMethod(e) == OwnMethod::None && e.level <= 2 && commonOs(e.osId);
-}
-
-Backend chooseBackend(const std::vector<Entry> &entries)
-{
-    for (const auto &e : entries) {
-        if (!suitsLibarchive(e))
-            return Backend::Lhasa;
-    }
-    return Backend::Libarchive;
-}
-
-std::unique_ptr<EntryDecoder> makeDecoder(Backend backend, int archiveFd)
-{
-    if (backend == Backend::Libarchive)
-        return std::make_unique<FastDecoder>(archiveFd);
     return std::make_unique<LhasaDecoder>(archiveFd);
 }
 

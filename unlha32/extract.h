@@ -15,6 +15,9 @@ namespace unlha {
 int extractArchive(const std::string &archivePath, const std::string &destination, Observer &observer,
                    Report &report, int workers = 0);
 
+// The last component of `path`, for messages.
+std::string baseName(const std::string &path);
+
 // Unlha(): parses `command`, runs it (with the owner's progress window when
 // there is one) and writes the report.
 int runCommand(uintptr_t ownerWindow, const char *command, char *output, uint32_t outputSize);

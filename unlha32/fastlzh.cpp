@@ -459,20 +459,6 @@ struct FastLzh::Tables : unlha::Tables {};
 FastLzh::FastLzh() = default;
 FastLzh::~FastLzh() = default;
 
-unsigned fastLzhDictBits(const Entry &e)
-{
-    if (std::memcmp(e.method, "-lh", 3) != 0 || e.method[4] != '-' || ownMethod(e) != OwnMethod::None)
-        return 0;
-    switch (e.method[3]) {
-    case '4': return 12;
-    case '5': return 13;
-    case '6': return 15;
-    case '7': return 16;
-    case 'x': return 20;
-    default: return 0;
-    }
-}
-
 DecodeStatus FastLzh::decode(unsigned dictBits, const Read &read, uint64_t size, const Sink &sink)
 {
     Bits in(read, in_);

@@ -19,10 +19,6 @@
 
 namespace unlha {
 
-// Dictionary bits of the entry's method when it is one of these (LHARK's
-// -lh7- is not); 0 otherwise.
-unsigned fastLzhDictBits(const Entry &entry);
-
 class FastLzh {
 public:
     // Fills `buf` with up to `len` bytes of compressed data; 0 at its end.

@@ -4,30 +4,18 @@
 
 namespace unlha {
 
-OwnMethod ownMethod(const Entry &e)
-{
-    if (std::memcmp(e.method, "-lh2-", 5) == 0)
-        return OwnMethod::Lh2;
-    if (std::memcmp(e.method, "-lh3-", 5) == 0)
-        return OwnMethod::Lh3;
-    // LHARK alone writes level-1 headers with a blank for the system; its
-    // -lh7- cannot be told from LHA's by the data.
-    if (std::memcmp(e.method, "-lh7-", 5) == 0 && e.level == 1 && e.osId == 0x20)
-        return OwnMethod::Lhark;
-    return OwnMethod::None;
-}
-
 DecodeStatus decodeOwn(int fd, const Entry &e, const Sink &sink, std::vector<uint8_t> &input,
                        std::vector<uint8_t> &history)
 {
     BitInput in(fd, e.dataOffset, e.dataOffset + e.packedSize, input);
     History out(history, e.originalSize, sink);
     bool intact = false;
-    switch (ownMethod(e)) {
-    case OwnMethod::Lh2: intact = decodeLh2(in, out); break;
-    case OwnMethod::Lh3: intact = decodeLh3(in, out); break;
-    case OwnMethod::Lhark: intact = decodeLhark(in, out); break;
-    case OwnMethod::None: return DecodeStatus::Method;
+    const Method *m = methodOf(e);
+    switch (m ? m->coder : Coder::Lhasa) {
+    case Coder::Lh2: intact = decodeLh2(in, out); break;
+    case Coder::Lh3: intact = decodeLh3(in, out); break;
+    case Coder::Lhark: intact = decodeLhark(in, out); break;
+    default: return DecodeStatus::Method;
     }
     if (out.stopped())
         return DecodeStatus::Stopped;

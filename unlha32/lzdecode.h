@@ -6,6 +6,7 @@
 // through a bounded buffer, the history that copies read from and that
 // delivers the output in blocks, and prefix codes given by code lengths.
 #include "unlha32/decoder.h"
+#include "unlha32/methods.h"
 
 #include <unistd.h>
 
@@ -17,11 +18,7 @@
 
 namespace unlha {
 
-enum class OwnMethod { None, Lh2, Lh3, Lhark };
-
-OwnMethod ownMethod(const Entry &entry);
-
-// Decodes an entry of one of those methods. `input` holds compressed data
+// Decodes an entry of one of those methods (Method if it is none of them). `input` holds compressed data
 // read ahead, `history` the window; both are kept from entry to entry.
 DecodeStatus decodeOwn(int fd, const Entry &entry, const Sink &sink, std::vector<uint8_t> &input,
                        std::vector<uint8_t> &history);

@@ -2,9 +2,6 @@
 
 #include "unlha32/crc16.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace unlha {
@@ -20,19 +17,7 @@ constexpr int kBuffers = 4;
 void OutputPipe::process(int fd, const Buffer &buf, uint16_t &crc, int &err)
 {
     crc = crc16Update(crc, buf.data(), buf.size());
-    const uint8_t *p = buf.data();
-    std::size_t left = buf.size();
-    while (left > 0) {
-        const ssize_t w = ::write(fd, p, left);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            err = w < 0 ? errno : EIO;
-            return;
-        }
-        p += w;
-        left -= static_cast<std::size_t>(w);
-    }
+    err = writeAll(fd, buf.data(), buf.size());
 }
 
 OutputPipe::OutputPipe()

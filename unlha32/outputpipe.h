@@ -1,6 +1,8 @@
 #pragma once
 // Checksums and writes decoded data on a second thread, so that decoding
 // never waits for the CRC or the disk.
+#include "unlha32/entrysink.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -11,22 +13,20 @@
 
 namespace unlha {
 
-class OutputPipe {
+class OutputPipe final : public FileOutput {
 public:
     OutputPipe();
-    ~OutputPipe();
+    ~OutputPipe() override;
     OutputPipe(const OutputPipe &) = delete;
     OutputPipe &operator=(const OutputPipe &) = delete;
 
-    // Starts one file written to `fd`.
-    void begin(int fd);
+    void begin(int fd) override;
     // Queues bytes (copied); false once a write has failed.
-    bool push(const uint8_t *data, std::size_t len);
-    // Waits until everything is written; the CRC of all bytes pushed, and
-    // errno of a failed write (0 if none).
-    void end(uint16_t &crc, int &writeError);
+    bool push(const uint8_t *data, std::size_t len) override;
+    // Waits until everything is written.
+    void end(uint16_t &crc, int &writeError) override;
     // Drops what is queued and waits until the writer is idle.
-    void abandon();
+    void abandon() override;
 
 private:
     using Buffer = std::vector<uint8_t>;

@@ -4,7 +4,7 @@
 // shared archive descriptor (pread only) into a temporary file prepared by
 // the extraction; naming, questions, committing and the report stay on the
 // extraction's own thread, in archive order.
-#include "unlha32/decoder.h"
+#include "unlha32/entrysink.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,14 +15,6 @@
 #include <vector>
 
 namespace unlha {
-
-struct DecodeResult {
-    DecodeStatus status = DecodeStatus::Ok;
-    uint64_t written = 0; // bytes delivered; originalSize + 1 when there were too many
-    uint16_t crc = 0;
-    int writeError = 0;   // errno of a failed write
-    bool cancelled = false;
-};
 
 struct DecodeJob {
     const Entry *entry = nullptr;
@@ -39,7 +31,7 @@ class DecodePool {
 public:
     // `progress` grows by the bytes decoded; every finished job has added
     // exactly its entry's original size, whatever became of it.
-    DecodePool(Backend backend, int archiveFd, int workers, std::atomic<uint64_t> &progress);
+    DecodePool(int archiveFd, int workers, std::atomic<uint64_t> &progress);
     ~DecodePool();
     DecodePool(const DecodePool &) = delete;
     DecodePool &operator=(const DecodePool &) = delete;
@@ -56,7 +48,6 @@ private:
     void work();
     void finish(DecodeJob *job);
 
-    Backend backend_;
     int fd_;
     std::atomic<uint64_t> &progress_;
     std::mutex mutex_;
@@ -67,10 +58,5 @@ private:
     std::atomic<bool> stop_{false};
     std::vector<std::thread> threads_;
 };
-
-// Decodes one entry into `out` on the calling thread (CRC and writes
-// included); `stop` is polled between blocks.
-DecodeResult decodeToFile(EntryDecoder &decoder, const Entry &e, int out, const std::atomic<bool> &stop,
-                          std::atomic<uint64_t> &progress, std::vector<uint8_t> &buffer);
 
 } // namespace unlha

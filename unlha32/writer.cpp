@@ -19,15 +19,6 @@ namespace {
 
 constexpr size_t kMaxCachedFolders = 64;
 
-std::string joinKey(const std::vector<std::string> &path, size_t count)
-{
-    std::string k;
-    for (size_t i = 0; i < count; ++i) {
-        k += path[i];
-        k += '/';
-    }
-    return k;
-}
 
 timespec toTimespec(int64_t t)
 {
@@ -123,7 +114,7 @@ int SafeWriter::walk(const std::vector<std::string> &path, size_t count, bool cr
     err = WriteError::None;
     if (count == 0)
         return rootFd_;
-    const std::string key = joinKey(path, count);
+    const std::string key = pathKey(path, count);
     if (auto it = cache_.find(key); it != cache_.end()) {
         if (!fresh)
             return it->second;
@@ -192,12 +183,12 @@ bool SafeWriter::makeFolder(const std::vector<std::string> &path, bool &created,
     return walk(path, path.size(), false, err, sysError) >= 0;
 }
 
-int SafeWriter::existing(int dirFd, const std::string &name) const
+SafeWriter::Existing SafeWriter::existing(int dirFd, const std::string &name) const
 {
     struct stat st;
     if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return 0;
-    return S_ISDIR(st.st_mode) ? 1 : 2;
+        return Existing::Nothing;
+    return S_ISDIR(st.st_mode) ? Existing::Folder : Existing::Other;
 }
 
 bool SafeWriter::destinationUsable() const
@@ -333,16 +324,15 @@ int SafeWriter::placeName(const TempFile &tmp, int dirFd, const std::string &nam
     return -1;
 }
 
-namespace {
-
-WriteError renameError(int err)
+WriteError SafeWriter::place(const TempFile &tmp, int dirFd, const std::string &name, bool replace, int &sysError)
 {
-    return err == EEXIST ? WriteError::Exists
-           : (err == EISDIR || err == ENOTEMPTY) ? WriteError::DirExists
-                                                 : WriteError::Io;
+    if (placeName(tmp, dirFd, name, replace) == 0)
+        return WriteError::None;
+    sysError = errno;
+    return sysError == EEXIST                                 ? WriteError::Exists
+           : (sysError == EISDIR || sysError == ENOTEMPTY) ? WriteError::DirExists
+                                                             : WriteError::Io;
 }
-
-} // namespace
 
 WriteError SafeWriter::commit(int dirFd, TempFile &tmp, const std::string &name, uint32_t mode, bool hasMode,
                               int64_t mtime, bool hasMtime, bool replace, int &sysError)
@@ -364,12 +354,10 @@ WriteError SafeWriter::commit(int dirFd, TempFile &tmp, const std::string &name,
         sysError = errno;
         return WriteError::Io;
     }
-    if (placeName(tmp, dirFd, name, replace) != 0) {
-        sysError = errno;
-        return renameError(sysError);
-    }
-    release(tmp);
-    return WriteError::None;
+    const WriteError err = place(tmp, dirFd, name, replace, sysError);
+    if (err == WriteError::None)
+        release(tmp);
+    return err;
 }
 
 void SafeWriter::release(TempFile &tmp)
@@ -427,10 +415,10 @@ WriteError SafeWriter::makeLink(const std::vector<std::string> &path, const std:
     const std::vector<std::string> linkDir(path.begin(), path.end() - 1);
     if (!linkStaysInside(linkDir, target))
         return WriteError::LinkOutside;
-    const int what = existing(dirFd, path.back());
-    if (what == 1)
+    const Existing what = existing(dirFd, path.back());
+    if (what == Existing::Folder)
         return WriteError::DirExists;
-    if (what == 2 && !replace)
+    if (what == Existing::Other && !replace)
         return WriteError::Exists;
     for (int attempt = 0; attempt < 100; ++attempt) {
         TempFile tmp;
@@ -447,13 +435,12 @@ WriteError SafeWriter::makeLink(const std::vector<std::string> &path, const std:
                 continue;
             return WriteError::Io;
         }
-        if (placeName(tmp, dirFd, path.back(), replace) != 0) {
-            sysError = errno;
+        const WriteError err = place(tmp, dirFd, path.back(), replace, sysError);
+        if (err == WriteError::None)
+            release(tmp);
+        else
             discard(tmp);
-            return renameError(sysError);
-        }
-        release(tmp);
-        return WriteError::None;
+        return err;
     }
     sysError = EEXIST;
     return WriteError::Io;
@@ -474,6 +461,16 @@ void SafeWriter::finishFolder(const std::vector<std::string> &path, uint32_t mod
         const timespec ts[2] = {{0, UTIME_OMIT}, toTimespec(mtime)};
         ::futimens(fd, ts);
     }
+}
+
+std::string pathKey(const std::vector<std::string> &path, std::size_t count)
+{
+    std::string k;
+    for (std::size_t i = 0; i < count; ++i) {
+        k += path[i];
+        k += '/';
+    }
+    return k;
 }
 
 } // namespace unlha

@@ -62,8 +62,9 @@ public:
     // last component is new.
     bool makeFolder(const std::vector<std::string> &path, bool &created, WriteError &err, int &sysError);
 
-    // What stands at `name` in `dirFd`: 0 nothing, 1 a folder, 2 anything else.
-    int existing(int dirFd, const std::string &name) const;
+    enum class Existing { Nothing, Folder, Other };
+    // What stands at `name` in `dirFd` (a link counts as Other).
+    Existing existing(int dirFd, const std::string &name) const;
 
     // A new temporary file in `dirFd`.
     bool createTemp(int dirFd, TempFile &tmp, int &sysError);
@@ -99,8 +100,10 @@ private:
              bool fresh = false);
     void clearCache();
     // Gives the temporary file `tmp` the name `name` in `dirFd`, replacing
-    // what is there only when `replace`.
+    // what is there only when `replace`; -1 with errno set on failure.
     static int placeName(const TempFile &tmp, int dirFd, const std::string &name, bool replace);
+    // placeName() with its failure in the writer's terms.
+    static WriteError place(const TempFile &tmp, int dirFd, const std::string &name, bool replace, int &sysError);
     // Forgets the temporary file without touching its name.
     static void release(TempFile &tmp);
     // Removes what dead processes left in a folder this run writes into.
@@ -111,6 +114,10 @@ private:
     std::unordered_map<std::string, int> cache_;
     std::unordered_set<uint64_t> swept_; // folders by device and inode
 };
+
+// The first `count` components of `path` as one string, each followed by a
+// '/': the key under which a folder or file of the destination is known.
+std::string pathKey(const std::vector<std::string> &path, std::size_t count);
 
 // The process's umask, read without changing it (umask() would, and we may
 // run beside other threads).

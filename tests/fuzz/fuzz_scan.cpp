@@ -12,6 +12,7 @@
 #include "unlha32/decoder.h"
 #include "unlha32/extract.h"
 #include "unlha32/lzdecode.h"
+#include "unlha32/methods.h"
 #include "unlha32/lzhheader.h"
 #include "unlha32/names.h"
 #include "unlha32/unlha32.h"
@@ -150,12 +151,11 @@ Decoded decodeOne(unlha::EntryDecoder &decoder, const unlha::Entry &e)
     return d;
 }
 
-// Every file entry through lhasa, which may meet any entry, and those that
-// suit libarchive through it too: one entry that does not sends the whole
-// archive to lhasa. Where one backend's output matches the header's size
-// and CRC, the other must produce the same bytes. The methods lhasa lacks
-// go to the library's own decoders, which have no second opinion: they
-// must stop at the original size and fall short of it only with a cause.
+// Every file entry through the extraction's decoder and through lhasa, the
+// reference: where one's output matches the header's size and CRC, the
+// other must produce the same bytes. The methods lhasa lacks go to the
+// library's own decoders, which have no second opinion: they must stop at
+// the original size and fall short of it only with a cause.
 // Entries declaring more than kMaxDecoded are left to the extraction: a few
 // bytes of stream can declare and yield gigabytes, and would take most of
 // the fuzzer's time.
@@ -163,26 +163,25 @@ void decodeAll(const Scratch &s, const std::vector<unlha::Entry> &entries)
 {
     constexpr uint64_t kMaxDecoded = 1 << 20;
     // The archive descriptor never changes, so the decoders can stay.
-    static const auto fast = unlha::makeDecoder(unlha::Backend::Libarchive, s.archiveFd);
-    static const auto general = unlha::makeDecoder(unlha::Backend::Lhasa, s.archiveFd);
+    static const auto fast = unlha::makeDecoder(s.archiveFd);
+    static const auto general = unlha::makeReferenceDecoder(s.archiveFd);
     check(fast && general, "no decoder");
     for (const auto &e : entries) {
         if (e.kind != unlha::EntryKind::File || e.originalSize > kMaxDecoded)
             continue;
         const Decoded b = decodeOne(*general, e);
-        if (unlha::ownMethod(e) != unlha::OwnMethod::None) {
+        const unlha::Method *m = unlha::methodOf(e);
+        if (m && (m->coder == unlha::Coder::Lh2 || m->coder == unlha::Coder::Lh3 || m->coder == unlha::Coder::Lhark)) {
             check(b.size <= e.originalSize && (b.status != unlha::DecodeStatus::Ok || b.size == e.originalSize),
                   "own decoder's output is not the original size", e.rawName + " " + e.methodString());
             continue;
         }
-        if (!unlha::suitsLibarchive(e))
-            continue;
         const Decoded a = decodeOne(*fast, e);
         const auto whole = [&](const Decoded &d) {
             return d.status == unlha::DecodeStatus::Ok && d.size == e.originalSize && d.crc == e.crc;
         };
         if (whole(a) || whole(b))
-            check(whole(a) && whole(b) && a.hash == b.hash, "the backends disagree on an intact entry",
+            check(whole(a) && whole(b) && a.hash == b.hash, "the decoders disagree on an intact entry",
                   e.rawDir + "|" + e.rawName + " " + e.methodString());
     }
 }
