@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <exception>
 #include <mutex>
 
 namespace unlha {
@@ -27,7 +28,7 @@ std::string ownFolder()
     return path.substr(0, path.find_last_of('/') + 1);
 }
 
-RunWithOwnerFn loadCompanion()
+unlha32ui_run_with_owner_fn loadCompanion()
 {
     // Only from our own folder: never from a search path someone else sets.
     const std::string folder = ownFolder();
@@ -37,7 +38,49 @@ RunWithOwnerFn loadCompanion()
     if (!lib)
         return nullptr;
     // Kept loaded: Qt does not take kindly to being unloaded.
-    return reinterpret_cast<RunWithOwnerFn>(dlsym(lib, kUiEntryName));
+    return reinterpret_cast<unlha32ui_run_with_owner_fn>(dlsym(lib, kUiEntryName));
+}
+
+// The companion's observer, seen as ours.
+class SeamObserver final : public Observer {
+public:
+    explicit SeamObserver(const unlha32ui_observer &c) : c_(c) {}
+    void begin(uint64_t totalBytes, std::size_t fileCount) override { c_.begin(c_.self, totalBytes, fileCount); }
+    void entry(const std::string &name) override { c_.entry(c_.self, name.c_str()); }
+    void filesDone(std::size_t count) override { c_.files_done(c_.self, count); }
+    void progress(uint64_t bytesDone) override { c_.progress(c_.self, bytesDone); }
+    OverwriteAnswer askOverwrite(const std::string &path) override
+    {
+        const int a = c_.ask_overwrite(c_.self, path.c_str());
+        // An answer we do not know replaces nothing.
+        return a >= 0 && a <= static_cast<int>(OverwriteAnswer::Cancel) ? static_cast<OverwriteAnswer>(a)
+                                                                        : OverwriteAnswer::Cancel;
+    }
+    bool asksUser() const override { return c_.asks_user(c_.self) != 0; }
+    bool cancelled() const override { return c_.cancelled(c_.self) != 0; }
+
+private:
+    const unlha32ui_observer &c_;
+};
+
+struct Work {
+    const std::function<int(Observer &)> &work;
+    bool ran = false; // then its result stands, whatever the companion says
+    int result = -1;
+    std::exception_ptr error; // carried over the seam, thrown again on this side
+};
+
+int runWork(void *context, const unlha32ui_observer *observer)
+{
+    auto *w = static_cast<Work *>(context);
+    w->ran = true;
+    try {
+        SeamObserver o(*observer);
+        w->result = w->work(o);
+    } catch (...) {
+        w->error = std::current_exception();
+    }
+    return w->result;
 }
 
 } // namespace
@@ -48,9 +91,16 @@ int runUnderOwner(uintptr_t ownerWindow, const std::string &archiveDisplayName,
     if (ownerWindow == 0)
         return -1;
     static std::once_flag once;
-    static RunWithOwnerFn run = nullptr;
+    static unlha32ui_run_with_owner_fn run = nullptr;
     std::call_once(once, [] { run = loadCompanion(); });
-    return run ? run(ownerWindow, &archiveDisplayName, &work) : -1;
+    if (!run)
+        return -1;
+    Work w{work, false, -1, nullptr};
+    const unlha32ui_run r{UNLHA32UI_SEAM_VERSION, ownerWindow, archiveDisplayName.c_str(), &w, runWork};
+    const int result = run(&r);
+    if (w.error)
+        std::rethrow_exception(w.error);
+    return w.ran ? w.result : result;
 }
 
 } // namespace unlha

@@ -8,17 +8,16 @@
 #include <string>
 
 #include "unlha32/observer.h"
+#include "unlha32/uiseam.h"
 
 namespace unlha {
 
-// runWithOwner() from the companion library; -1 (work without windows) when
-// there is no owner or the companion cannot be loaded.
+// `work` under the owner window, through the companion library; -1 (work
+// without windows) when there is no owner or the companion cannot be
+// loaded or does not run it.
 int runUnderOwner(uintptr_t ownerWindow, const std::string &archiveDisplayName,
                   const std::function<int(Observer &)> &work);
 
-// The companion's one entry point.
-using RunWithOwnerFn = int (*)(uintptr_t ownerWindow, const std::string *archiveDisplayName,
-                               const std::function<int(Observer &)> *work);
 constexpr const char *kUiLibraryName = "libunlha32ui.so";
 constexpr const char *kUiEntryName = "unlha32ui_run_with_owner";
 
