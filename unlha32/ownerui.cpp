@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "unlha32/overwritedialog.h"
 #include "unlha32/progresswindow.h"
 
 namespace unlha {

@@ -1,12 +1,9 @@
 #pragma once
-// The library's windows over the owner window: the progress window and the
-// question asked before an existing file is replaced.
+// The library's progress window over the owner window.
 #include <QDialog>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
-
-#include "unlha32/observer.h"
 
 class QLabel;
 class QProgressBar;
@@ -28,7 +25,6 @@ public:
     void setCount(std::size_t current, std::size_t total);
     // After Cancel: the button is spent and the window says it is stopping.
     void showStopping();
-    bool isStopping() const { return stopping_; }
 
 signals:
     void cancelRequested();
@@ -56,23 +52,6 @@ private:
     std::size_t countCurrent_ = 0;
     std::size_t countTotal_ = 0;
     bool stopping_ = false;
-};
-
-class OverwriteDialog : public QDialog {
-    Q_OBJECT
-public:
-    OverwriteDialog(QWidget *parent, const QString &path);
-
-signals:
-    void answered(unlha::OverwriteAnswer answer);
-
-public slots:
-    // Esc and the close box mean 中止, never a silent replace.
-    void reject() override;
-
-private:
-    void answer(OverwriteAnswer a);
-    bool done_ = false;
 };
 
 } // namespace unlha
