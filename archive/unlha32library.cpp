@@ -14,8 +14,9 @@ namespace {
 
 constexpr const char *kLibraryFile = "libunlha32.so";
 
-// Room for the library's report. Its first line is the cause of a failure,
-// the only part shown; the item list after it may be cut.
+// Room for the library's report: one line per item, then the cause of a
+// failure on the last line, the only part shown. When the items do not fit
+// the library cuts them, never the cause.
 constexpr uint32_t kReportBufferSize = 4096;
 
 struct Library {
