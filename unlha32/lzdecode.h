@@ -1,6 +1,5 @@
 #pragma once
-// The library's own decoders, for the methods neither libarchive nor lhasa
-// reads: LHA 2.x's -lh2- (adaptive Huffman) and -lh3- (static Huffman),
+// The library's own decoders, for the methods lhasa does not read: LHA 2.x's -lh2- (adaptive Huffman) and -lh3- (static Huffman),
 // both over an 8 KiB window, and LHARK's -lh7-, which shares its name with
 // LHA's -lh7- but not its coding. Also the pieces they share: bits read
 // through a bounded buffer, the history that copies read from and that
