@@ -5,12 +5,10 @@
 // through a bounded buffer, the history that copies read from and that
 // delivers the output in blocks, and prefix codes given by code lengths.
 #include "unlha32/decoder.h"
+#include "unlha32/fileread.h"
 #include "unlha32/methods.h"
 
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -21,34 +19,6 @@ namespace unlha {
 // read ahead, `history` the window; both are kept from entry to entry.
 DecodeStatus decodeOwn(int fd, const Entry &entry, const Sink &sink, std::vector<uint8_t> &input,
                        std::vector<uint8_t> &history);
-
-// Reads [pos, end) of the archive.
-struct Window {
-    int fd;
-    uint64_t pos;
-    uint64_t end;
-    bool error = false;
-
-    size_t read(void *buf, size_t len)
-    {
-        const uint64_t left = end - pos;
-        if (len > left)
-            len = static_cast<size_t>(left);
-        for (;;) {
-            if (len == 0)
-                return 0;
-            const ssize_t r = pread(fd, buf, len, static_cast<off_t>(pos));
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r <= 0) {
-                error = r < 0;
-                return 0;
-            }
-            pos += static_cast<uint64_t>(r);
-            return static_cast<size_t>(r);
-        }
-    }
-};
 
 // An entry's compressed data as bits, most significant bit of each byte
 // first. Past the end the bits read as zeros: taking any of them marks the
