@@ -14,9 +14,10 @@ namespace unlha {
 
 void Extraction::makeLinks()
 {
+    HeaderSource headers(fd_, fileSize_);
     for (const uint64_t offset : links_) {
         Entry e;
-        if (readHeader(fd_, fileSize_, offset, e) != HeaderStatus::Ok || e.kind != EntryKind::Symlink)
+        if (readHeader(headers, offset, e) != HeaderStatus::Ok || e.kind != EntryKind::Symlink)
             continue; // the archive changed under us: leave it be
         const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
         if (path.components.empty() || path.tooLong)
@@ -57,9 +58,10 @@ void Extraction::makeLinks()
 // so that a folder made read-only does not bar the way to those inside it.
 void Extraction::finishFolders()
 {
+    HeaderSource headers(fd_, fileSize_);
     for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
         Entry e;
-        if (readHeader(fd_, fileSize_, *it, e) != HeaderStatus::Ok || e.kind != EntryKind::Directory)
+        if (readHeader(headers, *it, e) != HeaderStatus::Ok || e.kind != EntryKind::Directory)
             continue;
         const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
         if (path.components.empty() || path.tooLong)

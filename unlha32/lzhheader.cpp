@@ -3,14 +3,10 @@
 #include "unlha32/crc16.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
 #include <cstring>
 #include <ctime>
-#include <memory>
-#include <vector>
 
 namespace unlha {
 namespace {
@@ -18,6 +14,8 @@ namespace {
 // No sane header is larger; anything bigger is garbage and must not make us
 // allocate what a hostile length field asks for.
 constexpr uint64_t kMaxHeader = 1 << 20;
+// The walk's buffer; a smaller archive gets one of its own size.
+constexpr size_t kWalkBuffer = 64 * 1024;
 // Self-extracting archives carry a program in front of the first header.
 constexpr size_t kSfxSearch = 1 << 20;
 // Bytes the search may read to check look-alike headers, as a multiple of
@@ -31,72 +29,6 @@ constexpr size_t kSfxCancelStride = 4096;
 uint16_t u16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t u32(const uint8_t *p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 uint64_t u64(const uint8_t *p) { return u32(p) | (static_cast<uint64_t>(u32(p + 4)) << 32); }
-
-bool readFull(int fd, uint64_t off, void *buf, size_t n)
-{
-    auto *p = static_cast<uint8_t *>(buf);
-    while (n > 0) {
-        ssize_t r = pread(fd, p, n, static_cast<off_t>(off));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        p += r;
-        off += static_cast<uint64_t>(r);
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
-} // namespace
-
-// Reads at any offset, walking headers through a buffer so that the
-// headers of small neighbouring entries cost one system call between them.
-class ByteSource {
-public:
-    // `bufferFor`: the file's size, so that a small archive gets a small
-    // buffer (0: no buffer).
-    ByteSource(int fd, uint64_t bufferFor) : fd_(fd)
-    {
-        if (bufferFor > 0)
-            buf_.resize(static_cast<size_t>(std::min<uint64_t>(kBuffer, bufferFor)));
-    }
-    bool read(uint64_t off, void *out, size_t n)
-    {
-        bytesRead += n;
-        if (n == 0)
-            return true;
-        if (off >= start_ && off - start_ <= len_ && n <= len_ - (off - start_)) {
-            std::memcpy(out, buf_.data() + (off - start_), n);
-            return true;
-        }
-        if (buf_.empty() || n > buf_.size() / 2)
-            return readFull(fd_, off, out, n);
-        ssize_t r;
-        do
-            r = pread(fd_, buf_.data(), buf_.size(), static_cast<off_t>(off));
-        while (r < 0 && errno == EINTR);
-        start_ = off;
-        len_ = r > 0 ? static_cast<size_t>(r) : 0;
-        if (len_ >= n) {
-            std::memcpy(out, buf_.data(), n);
-            return true;
-        }
-        return readFull(fd_, off, out, n);
-    }
-
-    // Everything handed out so far, to bound what a search may cost.
-    uint64_t bytesRead = 0;
-
-private:
-    static constexpr size_t kBuffer = 64 * 1024;
-    int fd_;
-    std::vector<uint8_t> buf_;
-    uint64_t start_ = 0;
-    size_t len_ = 0;
-};
-
-namespace {
 
 bool isMethod(const uint8_t *m)
 {
@@ -219,8 +151,9 @@ void classify(Entry &e)
     }
 }
 
-HeaderStatus readLevel01(ByteSource &src, uint64_t fileSize, uint64_t offset, const uint8_t *h, Entry &e)
+HeaderStatus readLevel01(HeaderSource &src, uint64_t offset, const uint8_t *h, Entry &e)
 {
+    const uint64_t fileSize = src.fileSize();
     const size_t hlen = static_cast<size_t>(h[0]) + 2;
     const int level = h[20];
     if (hlen < 24)
@@ -294,8 +227,9 @@ HeaderStatus readLevel01(ByteSource &src, uint64_t fileSize, uint64_t offset, co
     return HeaderStatus::Ok;
 }
 
-HeaderStatus readLevel23(ByteSource &src, uint64_t fileSize, uint64_t offset, const uint8_t *h, Entry &e)
+HeaderStatus readLevel23(HeaderSource &src, uint64_t offset, const uint8_t *h, Entry &e)
 {
+    const uint64_t fileSize = src.fileSize();
     const int level = h[20];
     const size_t sizeField = level == 2 ? 2 : 4;
     uint64_t total = 0;
@@ -358,8 +292,16 @@ HeaderStatus readLevel23(ByteSource &src, uint64_t fileSize, uint64_t offset, co
 
 } // namespace
 
-static HeaderStatus readHeader(ByteSource &src, uint64_t fileSize, uint64_t offset, Entry &e)
+HeaderSource::HeaderSource(int fd, uint64_t fileSize, bool buffered)
+    : fd_(fd), fileSize_(fileSize),
+      buffer_(buffered ? static_cast<size_t>(std::min<uint64_t>(kWalkBuffer, fileSize)) : 0),
+      in_(Window{fd, 0, fileSize}, buffer_)
 {
+}
+
+HeaderStatus readHeader(HeaderSource &src, uint64_t offset, Entry &e)
+{
+    const uint64_t fileSize = src.fileSize();
     if (offset >= fileSize)
         return HeaderStatus::End;
     uint8_t h[24] = {};
@@ -384,11 +326,11 @@ static HeaderStatus readHeader(ByteSource &src, uint64_t fileSize, uint64_t offs
     switch (e.level) {
     case 0:
     case 1:
-        st = readLevel01(src, fileSize, offset, h, e);
+        st = readLevel01(src, offset, h, e);
         break;
     case 2:
     case 3:
-        st = readLevel23(src, fileSize, offset, h, e);
+        st = readLevel23(src, offset, h, e);
         break;
     default:
         return HeaderStatus::Invalid;
@@ -396,12 +338,6 @@ static HeaderStatus readHeader(ByteSource &src, uint64_t fileSize, uint64_t offs
     if (st == HeaderStatus::Ok)
         classify(e);
     return st;
-}
-
-HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &e)
-{
-    ByteSource src(fd, 0);
-    return readHeader(src, fileSize, offset, e);
 }
 
 namespace {
@@ -415,8 +351,9 @@ bool looksLikeHeader(const uint8_t *h, size_t n)
 
 // The name in a header that failed its checks, for the report; what cannot
 // be read is left out.
-std::string nameOfDamagedHeader(ByteSource &src, uint64_t fileSize, uint64_t offset)
+std::string nameOfDamagedHeader(HeaderSource &src, uint64_t offset)
 {
+    const uint64_t fileSize = src.fileSize();
     uint8_t b[4096];
     const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof b, fileSize - offset));
     if (n < 22 || !src.read(offset, b, n))
@@ -451,18 +388,19 @@ std::string nameOfDamagedHeader(ByteSource &src, uint64_t fileSize, uint64_t off
 // self-extractor: a program with the archive behind it.
 HeaderStatus HeaderWalker::first(Entry &e)
 {
+    const uint64_t fileSize = src_.fileSize();
     if (start_) {
         // An earlier walk found it; the file changed if it is not there now.
-        const HeaderStatus st = readHeader(*src_, fileSize_, *start_, e);
+        const HeaderStatus st = readHeader(src_, *start_, e);
         return st == HeaderStatus::End ? HeaderStatus::Invalid : st;
     }
-    const HeaderStatus st = readHeader(*src_, fileSize_, 0, e);
+    const HeaderStatus st = readHeader(src_, 0, e);
     if (st == HeaderStatus::Ok || st == HeaderStatus::Truncated)
         return st;
     uint8_t h[24] = {};
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof h, fileSize_));
-    if (src_->read(0, h, n) && looksLikeHeader(h, n)) {
-        badEntryRawName_ = nameOfDamagedHeader(*src_, fileSize_, 0);
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof h, fileSize));
+    if (src_.read(0, h, n) && looksLikeHeader(h, n)) {
+        badEntryRawName_ = nameOfDamagedHeader(src_, 0);
         return HeaderStatus::Invalid;
     }
     return searchStub(e);
@@ -473,12 +411,13 @@ HeaderStatus HeaderWalker::first(Entry &e)
 // in the bytes searched whatever the file holds.
 HeaderStatus HeaderWalker::searchStub(Entry &e)
 {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(fileSize_, kSfxSearch));
+    const uint64_t fileSize = src_.fileSize();
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(fileSize, kSfxSearch));
     std::string buf(n, '\0');
-    if (n == 0 || !readFull(fd_, 0, buf.data(), n))
+    if (n == 0 || !readFull(src_.fd(), 0, buf.data(), n))
         return HeaderStatus::End;
     const auto *b = reinterpret_cast<const uint8_t *>(buf.data());
-    const uint64_t budget = src_->bytesRead + kSfxCheckFactor * n;
+    const uint64_t budget = src_.asked() + kSfxCheckFactor * n;
     for (size_t i = 1; i + 22 <= n; ++i) {
         if (i % kSfxCancelStride == 0 && cancelled_ && cancelled_()) {
             cancelledSearch_ = true;
@@ -512,30 +451,28 @@ HeaderStatus HeaderWalker::searchStub(Entry &e)
                 continue;
         }
         // The header and the data it claims must lie within the file.
-        if (i + headerLen + u32(p + 7) > fileSize_)
+        if (i + headerLen + u32(p + 7) > fileSize)
             continue;
         // Past the budget only level-0 headers, whose checks stay within
         // the bytes already tested, are still tried.
-        if (p[20] != 0 && src_->bytesRead > budget)
+        if (p[20] != 0 && src_.asked() > budget)
             continue;
-        if (readHeader(*src_, fileSize_, i, e) == HeaderStatus::Ok && e.dataOffset + e.packedSize <= fileSize_)
+        if (readHeader(src_, i, e) == HeaderStatus::Ok && e.dataOffset + e.packedSize <= fileSize)
             return HeaderStatus::Ok;
     }
     return HeaderStatus::End;
 }
 
 HeaderWalker::HeaderWalker(int fd, uint64_t fileSize, std::optional<uint64_t> start, std::function<bool()> cancelled)
-    : fd_(fd), fileSize_(fileSize), start_(start), cancelled_(std::move(cancelled)),
-      src_(std::make_unique<ByteSource>(fd, fileSize))
+    : src_(fd, fileSize, true), start_(start), cancelled_(std::move(cancelled))
 {
 }
-
-HeaderWalker::~HeaderWalker() = default;
 
 bool HeaderWalker::next(Entry &e)
 {
     if (ended_)
         return false;
+    const uint64_t fileSize = src_.fileSize();
     HeaderStatus st;
     if (!started_) {
         started_ = true;
@@ -552,11 +489,11 @@ bool HeaderWalker::next(Entry &e)
         }
         firstOffset_ = e.headerOffset;
     } else {
-        st = readHeader(*src_, fileSize_, offset_, e);
+        st = readHeader(src_, offset_, e);
         // Some MS-DOS archivers end the file with a ^Z.
-        if (st == HeaderStatus::Invalid && offset_ + 1 == fileSize_) {
+        if (st == HeaderStatus::Invalid && offset_ + 1 == fileSize) {
             uint8_t c = 0;
-            if (src_->read(offset_, &c, 1) && c == 0x1A)
+            if (src_.read(offset_, &c, 1) && c == 0x1A)
                 st = HeaderStatus::End;
         }
     }
@@ -568,7 +505,7 @@ bool HeaderWalker::next(Entry &e)
             status_ = st == HeaderStatus::Truncated ? ScanStatus::Truncated : ScanStatus::Damaged;
         return false;
     }
-    if (e.dataOffset > fileSize_ || e.packedSize > fileSize_ - e.dataOffset) {
+    if (e.dataOffset > fileSize || e.packedSize > fileSize - e.dataOffset) {
         ended_ = true;
         status_ = ScanStatus::Truncated;
         badEntryRawName_ = e.rawDir + e.rawName;

@@ -1,9 +1,10 @@
 #pragma once
 // Reads the headers of an LHA archive one at a time: entries, their sizes
 // and where their data lies, and whether the archive is truncated or damaged.
+#include "unlha32/fileread.h"
+
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,16 +46,42 @@ struct ScanResult {
 
 enum class HeaderStatus { Ok, End, Invalid, Truncated };
 
+// The archive as the header reader reads it: at any offset of its
+// `fileSize` bytes. Buffered, as for a walk, the headers of small
+// neighbouring entries cost one system call between them; unbuffered, a
+// header read now and then costs no buffer.
+class HeaderSource {
+public:
+    HeaderSource(int fd, uint64_t fileSize, bool buffered = false);
+    HeaderSource(const HeaderSource &) = delete;
+    HeaderSource &operator=(const HeaderSource &) = delete;
+
+    bool read(uint64_t off, void *out, size_t n)
+    {
+        asked_ += n;
+        return in_.readAt(off, out, n);
+    }
+    int fd() const { return fd_; }
+    uint64_t fileSize() const { return fileSize_; }
+    // Bytes asked for so far, to bound what a search may cost.
+    uint64_t asked() const { return asked_; }
+
+private:
+    int fd_;
+    uint64_t fileSize_;
+    std::vector<uint8_t> buffer_;
+    BufferedReader in_;
+    uint64_t asked_ = 0;
+};
+
 // Reads the header at `offset`; on Ok fills `out` (data offset and size
 // included, data not checked against the end of the file).
-HeaderStatus readHeader(int fd, uint64_t fileSize, uint64_t offset, Entry &out);
+HeaderStatus readHeader(HeaderSource &src, uint64_t offset, Entry &out);
 
 // Walks the headers of the archive open on `fd` (of `fileSize` bytes) one
 // entry at a time, so that an archive of any number of entries is read in
 // the same little memory. Walking the same unchanged file again gives the
 // same entries.
-class ByteSource;
-
 class HeaderWalker {
 public:
     // `start`: where the first header lies when an earlier walk found it, so
@@ -62,7 +89,6 @@ public:
     // asked now and then during that search.
     HeaderWalker(int fd, uint64_t fileSize, std::optional<uint64_t> start = std::nullopt,
                  std::function<bool()> cancelled = {});
-    ~HeaderWalker();
     HeaderWalker(const HeaderWalker &) = delete;
     HeaderWalker &operator=(const HeaderWalker &) = delete;
 
@@ -82,12 +108,10 @@ private:
     HeaderStatus first(Entry &out);
     HeaderStatus searchStub(Entry &out);
 
-    int fd_;
-    uint64_t fileSize_;
+    HeaderSource src_;
     std::optional<uint64_t> start_;
     std::function<bool()> cancelled_;
     uint64_t firstOffset_ = 0;
-    std::unique_ptr<ByteSource> src_;
     uint64_t offset_ = 0;
     uint64_t count_ = 0;
     bool started_ = false;
