@@ -1,0 +1,129 @@
+#pragma once
+// Where the header reader finds each field: the layout of every header
+// level. Offsets from the start of the header, sizes in bytes, numbers
+// little-endian.
+//
+// Level 0
+//   off  size
+//     0   1   length of the header less these two bytes
+//     1   1   sum of the bytes after these two
+//     2   5   method: "-lh5-" and the like
+//     7   4   packed size
+//    11   4   original size
+//    15   4   time, MS-DOS format, local
+//    19   1   MS-DOS attributes
+//    20   1   level: 0
+//    21   1   name length, n
+//    22   n   name
+//  22+n   2   CRC-16 of the original data
+//  24+n       to the end of the header, if anything: OS id; after 'U' a
+//             version byte, Unix time (4), mode (2), uid (2), gid (2)
+//
+// Level 1: a base header, then extended headers, which the packed size
+// counts
+//     0 ..    as level 0 up to the data CRC; 0x20 at 19, and the sum
+//             covers the base header only
+//  24+n   1   OS id
+//  25+n   2   length of the first extended header, 0: none
+//
+// Level 2
+//     0   2   length of the whole header, extended headers included
+//     2   5   method
+//     7   4   packed size
+//    11   4   original size
+//    15   4   time, Unix seconds
+//    19   1   0x20
+//    20   1   level: 2
+//    21   2   CRC-16 of the original data
+//    23   1   OS id
+//    24   2   length of the first extended header, 0: none
+//    26       extended headers
+//
+// Level 3: level 2 with wider lengths
+//     0   2   width of its length fields: 4
+//     2  22   as level 2
+//    24   4   length of the whole header
+//    28   4   length of the first extended header, 0: none
+//    32       extended headers
+//
+// Extended header, levels 1 to 3
+//     0   1   id
+//     1   m   data
+//   1+m   2   length of the next extended header, 0: none (4 bytes at
+//             level 3). A length counts the whole extended header.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace unlha {
+
+// Every level
+constexpr size_t kMethod = 2;
+constexpr size_t kMethodLength = 5;
+constexpr size_t kPackedSize = 7;
+constexpr size_t kOriginalSize = 11;
+constexpr size_t kTime = 15;
+constexpr size_t kLevel = 20;
+// Every header is longer: bytes 0 to 21, method and level among them.
+constexpr size_t kCommonLength = 22;
+// Read first: every field up to the OS id of levels 2 and 3.
+constexpr size_t kLeadIn = 24;
+
+// Levels 0 and 1
+constexpr size_t kBaseLength = 0; // less these two bytes
+constexpr size_t kBaseSum = 1;    // of the bytes after these two
+constexpr size_t kNameLength = 21;
+constexpr size_t kName = 22;
+constexpr size_t kDataCrcLength = 2;
+constexpr size_t kLeastBase = kName + kDataCrcLength; // an empty name
+// Level 1 after the data CRC: OS id and the first extended header's length.
+constexpr size_t kLevel1Tail = 3;
+// Level 0's Unix extension, from the OS id on.
+constexpr size_t kUnixExtTime = 2;
+constexpr size_t kUnixExtMode = 6;
+constexpr size_t kUnixExtLength = 12;
+
+// Levels 2 and 3
+constexpr size_t kDataCrc = 21;
+constexpr size_t kOsId = 23;
+constexpr size_t kLength2 = 0;             // of the whole header
+constexpr size_t kFirstExt2 = 24;          // the first extended header's length
+constexpr size_t kLeast2 = kFirstExt2 + 2; // no extended headers
+constexpr size_t kFieldWidth3 = 0;         // holds kLevel3Width
+constexpr uint16_t kLevel3Width = 4;
+constexpr size_t kLength3 = 24;
+constexpr size_t kFirstExt3 = 28;
+constexpr size_t kLeast3 = kFirstExt3 + 4;
+
+// An extended header's id and the length after its data, levels 1 and 2.
+constexpr size_t kExtFrame = 1 + 2;
+
+inline uint16_t u16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t u32(const uint8_t *p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint64_t u64(const uint8_t *p) { return u32(p) | (static_cast<uint64_t>(u32(p + 4)) << 32); }
+
+// "-lh5-", "-pm0-" and the like: lower-case letters and digits between dashes.
+inline bool isMethod(const uint8_t *m)
+{
+    if (m[0] != '-' || m[4] != '-')
+        return false;
+    for (int i = 1; i < 4; ++i) {
+        const uint8_t c = m[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+// Name fields of some archivers carry a comment after a NUL byte.
+inline std::string cutAtNul(const uint8_t *p, size_t n)
+{
+    const void *z = std::memchr(p, 0, n);
+    return std::string(reinterpret_cast<const char *>(p), z ? static_cast<const uint8_t *>(z) - p : n);
+}
+
+} // namespace unlha
