@@ -1,6 +1,9 @@
 #pragma once
 // Reads the headers of an LHA archive one at a time: entries, their sizes
 // and where their data lies, and whether the archive is truncated or damaged.
+// Nothing keeps them: an extraction walks the headers twice, a survey and
+// then the entries again as it extracts them (survey.h), and reads a header
+// again by its offset where it needs one later.
 #include "unlha32/fileread.h"
 
 #include <cstdint>
