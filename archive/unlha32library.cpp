@@ -78,7 +78,7 @@ QStringList defaultCandidates()
     QStringList candidates;
     if (!own.isEmpty()) {
         candidates << QDir(own).filePath(QString::fromLatin1(kLibraryFile));
-        candidates << QDir::cleanPath(own + QStringLiteral("/../lib/hoguren/") + QString::fromLatin1(kLibraryFile));
+        candidates << QDir::cleanPath(own + QStringLiteral("/../" HOGUREN_PRIVATE_LIBDIR "/") + QString::fromLatin1(kLibraryFile));
     }
 #ifdef HOGUREN_LIBDIR
     candidates << QStringLiteral(HOGUREN_LIBDIR "/") + QString::fromLatin1(kLibraryFile);

@@ -5,9 +5,11 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD="$ROOT/build"
 
+# From xvfb on, the tests' tools: bsdtar (libarchive-tools) is their
+# reference extractor and ImageMagick checks icons and takes screenshots.
 PACKAGES=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-translations-l10n libarchive-dev liblhasa-dev
+  qt6-base-dev qt6-translations-l10n liblhasa-dev
   fonts-ipafont-gothic fonts-motoya-l-maruberi
   xvfb xauth xdotool x11-utils imagemagick openbox xfwm4 dbus-daemon
   desktop-file-utils libglib2.0-bin libarchive-tools

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Draws the program's six icons as 16-colour indexed PNGs, 32 x 32 each
-plus a 16 x 16 version (name-16.png). Run once after changing a drawing;
-the PNGs are committed. Needs nothing but Python's standard library."""
+plus a 16 x 16 version (name-16.png), and the larger sizes of the desktop
+icon (the floppy disk) into packaging/icons/. Run by hand after changing a
+drawing; the PNGs are committed, so that neither a build nor the package
+needs an image tool. Needs nothing but Python's standard library."""
 import math
 import os
 import struct
@@ -73,6 +75,13 @@ class Canvas:
                     continue
                 # Dark outline colours win ties so shapes keep their edges.
                 out.px[y][x] = max(set(opaque), key=lambda c: (opaque.count(c), c == BLACK))
+        return out
+
+    def scaled(self, k):
+        """Each pixel becomes a k x k block: no smoothing, so a large icon
+        keeps the small one's crisp pixels."""
+        out = Canvas(self.n * k)
+        out.px = [[c for c in row for _ in range(k)] for row in self.px for _ in range(k)]
         return out
 
 
@@ -189,7 +198,8 @@ def information():
 
 
 def main():
-    here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "icons")
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    here = os.path.join(root, "ui", "resources", "icons")
     os.makedirs(here, exist_ok=True)
     for name, draw in (("floppy", floppy), ("tilted-floppy", tilted_floppy),
                        ("arrow", arrow), ("drive", drive), ("warning", warning),
@@ -197,6 +207,14 @@ def main():
         big = draw()
         write_png(os.path.join(here, name + ".png"), big)
         write_png(os.path.join(here, name + "-16.png"), big.half())
+
+    # The desktop icon's larger sizes, each from the drawing whose size
+    # divides it: 48 from the 16-pixel version, the rest from the 32.
+    desktop = os.path.join(root, "packaging", "icons")
+    os.makedirs(desktop, exist_ok=True)
+    disk = floppy()
+    for size, source in ((48, disk.half()), (64, disk), (128, disk), (256, disk)):
+        write_png(os.path.join(desktop, "hoguren-%d.png" % size), source.scaled(size // source.n))
 
 
 if __name__ == "__main__":
