@@ -1,5 +1,7 @@
 // Every archive of the compatibility corpus, extracted through the library's
 // command and compared with the manifest. Skipped when the corpus is absent.
+#include "unlha32_support.h"
+
 #include "unlha32/crc16.h"
 #include "unlha32/decoder.h"
 #include "unlha32/extract.h"
@@ -7,11 +9,6 @@
 #include "unlha32/unlha32.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QMap>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -95,8 +92,7 @@ private slots:
             const QString arc = parent + "/" + it.key();
             QTemporaryDir dest;
             char report[4096];
-            const QByteArray cmd = "e \"" + QFile::encodeName(arc) + "\" \"" + QFile::encodeName(dest.path()) + "/\"";
-            const int result = unlha::runCommand(0, cmd.constData(), report, sizeof report);
+            const int result = unlha::runCommand(0, extractCommand(arc, dest.path()).constData(), report, sizeof report);
             const QString causeLine = QString::fromUtf8(report).section('\n', -2, -2);
             QStringList problems;
             bool differs = false;
