@@ -2,26 +2,16 @@
 // any window.
 #include "app/extraction.h"
 #include "archive/unlha32library.h"
+#include "tests/common/files.h"
 #include "ui/resources/texts_extraction.h"
 #include "unlha32/unlha32.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace texts::extraction;
-
-namespace {
-QStringList readLog(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
-}
-} // namespace
 
 class TestExtractionCommand : public QObject {
     Q_OBJECT
@@ -117,7 +107,7 @@ private slots:
         QVERIFY(result);
         QCOMPARE(result->code, UNLHA_ERR_SKIPPED);
         QCOMPARE(result->report, QStringLiteral("既存のファイルを飛ばしました。"));
-        const QStringList calls = readLog(log);
+        const QStringList calls = readLines(log);
         QCOMPARE(calls.size(), 2);
         QCOMPARE(calls.at(0), QStringLiteral("UnlhaGetVersion"));
         QVERIFY2(calls.at(1).startsWith(QStringLiteral("Unlha owner=%1 size=").arg(0x4a0001)), qPrintable(calls.at(1)));
