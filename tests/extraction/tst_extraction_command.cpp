@@ -59,22 +59,29 @@ private slots:
         QCOMPARE(extractCommand(archive, folder), expected);
     }
 
-    void failureMessage()
+    void failureMessage_data()
     {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<QString>("text");
         // The cause is the report's last line that says anything; the item
         // lines before it are left out.
-        const QString report = QStringLiteral(
-            "展開: a.txt\n展開: sub/b.txt\r\n  CRC エラー: sub/d.txt — データが壊れています \r\n\n");
-        QCOMPARE(failureText(UNLHA_ERR_DAMAGED, report),
-                 kFailed + "\rCRC エラー: sub/d.txt — データが壊れています");
-
+        QTest::newRow("cause on the last line")
+            << UNLHA_ERR_DAMAGED
+            << QStringLiteral("展開: a.txt\n展開: sub/b.txt\r\n  CRC エラー: sub/d.txt — データが壊れています \r\n\n")
+            << kFailed + "\rCRC エラー: sub/d.txt — データが壊れています";
         // A cancel is said once, without the library's own words for it.
-        QCOMPARE(failureText(UNLHA_ERR_CANCELLED, QStringLiteral("展開: a.txt\n中止しました")),
-                 kCancelled);
-
+        QTest::newRow("cancelled") << UNLHA_ERR_CANCELLED << QStringLiteral("展開: a.txt\n中止しました") << kCancelled;
         // A silent library still gets a cause, chosen by its result.
-        QCOMPARE(failureText(UNLHA_ERR_WRITE, QString()), kFailed + u'\r' + kCauseWrite);
-        QCOMPARE(failureText(-1, QString()), kFailed + u'\r' + kCauseOther);
+        QTest::newRow("silent, cannot write") << UNLHA_ERR_WRITE << QString() << kFailed + u'\r' + kCauseWrite;
+        QTest::newRow("silent, unknown result") << -1 << QString() << kFailed + u'\r' + kCauseOther;
+    }
+    void failureMessage()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, report);
+        QFETCH(QString, text);
+        QCOMPARE(failureText(code, report), text);
     }
 
     void searchOrder()
