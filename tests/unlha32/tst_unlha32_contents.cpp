@@ -93,14 +93,7 @@ class ContentsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void contentsTimesAndModes_data()
-    {
-        QTest::addColumn<int>("level");
-        QTest::newRow("level 0") << 0;
-        QTest::newRow("level 1") << 1;
-        QTest::newRow("level 2") << 2;
-        QTest::newRow("level 3") << 3;
-    }
+    void contentsTimesAndModes_data() { headerLevelRows(3); }
 
     void contentsTimesAndModes()
     {

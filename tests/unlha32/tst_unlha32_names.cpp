@@ -92,13 +92,7 @@ private slots:
     }
 
     // The same names through whole archives at each header level.
-    void namesOnDiskAtEveryLevel_data()
-    {
-        QTest::addColumn<int>("level");
-        QTest::newRow("level 0") << 0;
-        QTest::newRow("level 1") << 1;
-        QTest::newRow("level 2") << 2;
-    }
+    void namesOnDiskAtEveryLevel_data() { headerLevelRows(2); }
 
     void namesOnDiskAtEveryLevel()
     {

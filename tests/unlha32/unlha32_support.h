@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QMap>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,6 +51,14 @@ struct Scripted : unlha::Observer {
     }
     bool cancelled() const override { return cancelWhen && cancelWhen(*this); }
 };
+
+// A data column "level" with a row for each header level up to `highest`.
+inline void headerLevelRows(int highest)
+{
+    QTest::addColumn<int>("level");
+    for (int level = 0; level <= highest; ++level)
+        QTest::addRow("level %d", level) << level;
+}
 
 // The command that extracts `archive` into `folder`, both quoted.
 inline QByteArray extractCommand(const QString &archive, const QString &folder)
