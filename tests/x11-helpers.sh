@@ -2,7 +2,9 @@
 # server with a real window manager in it, and waits that poll windows and
 # processes instead of fixed sleeps, so that a slow machine only runs longer.
 #
-#   x_start    starts both; HOGUREN_E2E_WM=xfwm4 picks Xfwm4 over Openbox.
+#   x_start [TOOL...]  starts both, and a scratch folder X_WORK; skips
+#                      (77) when a tool it or the script needs is missing.
+#                      HOGUREN_E2E_WM=xfwm4 picks Xfwm4 over Openbox.
 #
 # Positions are twips of a window's client area, as in the layouts; a
 # rectangle LEFT TOP WIDTH HEIGHT stands for its centre. The script may
@@ -12,7 +14,13 @@
 X_SCREEN_W=1280 X_SCREEN_H=1024
 PID=
 FAILS=0
-_x_server= _x_wm= _x_dir=
+_x_server= _x_wm= _x_dir= X_WORK=
+
+# The program's windows by caption, and the controls the scripts use.
+MAIN_CAPTION='ほぐれん  Ｖｅｒｓｉｏｎ ３．５'
+REPORT_CAPTION='ほぐれん３．５  解凍終了報告'
+ERROR_CAPTION='エラーメッセージ'
+FLOPPY=(1800 840 975 975) DRIVE=(7200 840 720 735) MAIN_CANCEL=(1200 4200 3375 615)
 
 fail() { echo "FAIL: $*"; FAILS=$((FAILS + 1)); }
 ok() { echo "ok: $*"; }
@@ -30,6 +38,7 @@ _x_exit() {
     [[ -n $_x_wm ]] && kill -- "-$_x_wm" 2>/dev/null && wait "$_x_wm" 2>/dev/null
     [[ -n $_x_server ]] && kill "$_x_server" 2>/dev/null && wait "$_x_server" 2>/dev/null
     [[ -n $_x_dir ]] && rm -rf "$_x_dir"
+    [[ -n $X_WORK ]] && rm -rf "$X_WORK"
     return 0
 }
 
@@ -44,13 +53,14 @@ x_until() {
 
 x_start() {
     local tool
-    for tool in Xvfb xdotool xprop xwininfo; do
+    for tool in Xvfb xdotool xprop xwininfo "$@"; do
         command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
     done
     unset QT_QPA_PLATFORM  # CTest sets offscreen for the widget tests
     trap _x_exit EXIT
     trap 'exit 143' TERM INT
     _x_dir=$(mktemp -d)
+    X_WORK=$(mktemp -d)
     export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$_x_dir}
     # -displayfd: the server claims a free display itself, so two runs never
     # share one. -noreset: otherwise the server resets when its last client

@@ -318,16 +318,4 @@ bool HeaderWalker::next(Entry &e)
     return true;
 }
 
-ScanResult scanArchive(int fd, uint64_t fileSize)
-{
-    ScanResult res;
-    HeaderWalker walk(fd, fileSize);
-    Entry e;
-    while (walk.next(e))
-        res.entries.push_back(std::move(e));
-    res.status = walk.status();
-    res.badEntryRawName = walk.badEntryRawName();
-    return res;
-}
-
 } // namespace unlha

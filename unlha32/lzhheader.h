@@ -39,14 +39,6 @@ struct Entry {
 
 enum class ScanStatus { Ok, NotArchive, Truncated, Damaged, Cancelled };
 
-struct ScanResult {
-    ScanStatus status = ScanStatus::Ok;
-    std::vector<Entry> entries;
-    // For Truncated/Damaged: the raw name of the entry where it went wrong
-    // (empty when the header itself could not be read).
-    std::string badEntryRawName;
-};
-
 enum class HeaderStatus { Ok, End, Invalid, Truncated };
 
 // The archive as the header reader reads it: at any offset of its
@@ -123,8 +115,5 @@ private:
     ScanStatus status_ = ScanStatus::Ok;
     std::string badEntryRawName_;
 };
-
-// The whole walk at once, every entry kept.
-ScanResult scanArchive(int fd, uint64_t fileSize);
 
 } // namespace unlha

@@ -3,12 +3,12 @@
 #include "app/intake.h"
 #include "app/startup.h"
 #include "fakefs.h"
+#include "tests/common/msgboxes.h"
 #include "ui/main/dirlistbox.h"
 #include "ui/main/drivelistbox.h"
 #include "ui/main/form1.h"
 #include "ui/main/form2.h"
 #include "ui/windows/disabling.h"
-#include "ui/windows/msgbox.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -20,12 +20,6 @@
 #include <memory>
 
 namespace {
-struct Box {
-    QString text;
-    int style;
-    QString title;
-};
-
 const QString kNotReady = QStringLiteral("ドライブの準備ができていません\r再読み込みしますか？");
 const QString kUnknown = QStringLiteral("？？？\r再読み込みしますか？");
 const QString kInvalid = QStringLiteral("パスが無効です。\r再入力してください。");
@@ -76,8 +70,7 @@ private slots:
         m_answers.clear();
         m_fs.volumeErrno.clear();
         m_fs.folderErrno.clear();
-        setMsgBoxHook([this](const QString &t, int s, const QString &title) {
-            m_boxes.append({t, s, title});
+        recordBoxes(m_boxes, [this] {
             if (m_answers.empty())
                 return kIdCancel;
             const auto next = m_answers.front();

@@ -1,9 +1,9 @@
 // The folder list (Dir4) and the drive list (Drive4) as widgets: on a real
 // temporary tree, and on a fake file system for the failures.
 #include "fakefs.h"
+#include "tests/common/msgboxes.h"
 #include "ui/main/dirlistbox.h"
 #include "ui/main/drivelistbox.h"
-#include "ui/windows/msgbox.h"
 
 #include <QtTest>
 
@@ -21,12 +21,6 @@ QListWidgetItem *find(const QListWidget &list, const QString &text)
     const auto items = list.findItems(text, Qt::MatchExactly);
     return items.isEmpty() ? nullptr : items.first();
 }
-
-struct Box {
-    QString text;
-    int style;
-    QString title;
-};
 } // namespace
 
 class TstLists : public QObject {
@@ -118,10 +112,7 @@ private slots:
 
         // Opening it from the list says why, and the list stays.
         QList<Box> boxes;
-        setMsgBoxHook([&](const QString &t, int s, const QString &title) {
-            boxes.append({t, s, title});
-            return kIdOk;
-        });
+        recordBoxes(boxes);
         list.openEntry(find(list, "locked"));
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].text, QString("フォルダを開けませんでした。\rこのフォルダを読む権限がありません。"));

@@ -7,18 +7,14 @@ set -uo pipefail
 
 program=$1
 archive=$2
-command -v bsdtar >/dev/null || { echo "SKIP: bsdtar is not installed"; exit 77; }
 source "$(dirname "$0")/../x11-helpers.sh"
-x_start
-work=$(mktemp -d)
-cleanup() { rm -rf "$work"; }
+x_start bsdtar
+work=$X_WORK
 
-main_title='ほぐれん  Ｖｅｒｓｉｏｎ ３．５'
 dialog_title='ほぐれん３．５  「フォルダ作成」'
-box_title='エラーメッセージ'
 name='展開先 e2e'
 # Controls, in twips from the layouts.
-NEW_FOLDER=(6000 5160 3135 375) FLOPPY=(1800 840 975 975) DRIVE=(7200 840 720 735)
+NEW_FOLDER=(6000 5160 3135 375)
 NAME_BOX=(2160 1080 3975 420) CREATE=(2280 1920 1935 615)
 
 mkdir -p "$work/dest/既存"
@@ -26,7 +22,7 @@ cd "$work/dest"  # the folder list starts in the working folder
 "$program" "$archive" &
 PID=$!
 
-main=$(x_window "$main_title") || abort "main window did not appear"
+main=$(x_window "$MAIN_CAPTION") || abort "main window did not appear"
 x_click "$main" "${NEW_FOLDER[@]}"
 dialog=$(x_window "$dialog_title") || abort "new-folder dialog did not open"
 
@@ -40,9 +36,9 @@ create() {
 
 # An existing name is refused with a box; the dialog stays.
 create '既存'
-box=$(x_window "$box_title") || abort "no message for an existing name"
+box=$(x_window "$ERROR_CAPTION") || abort "no message for an existing name"
 x_key "$box" Return
-x_gone "$box_title" || abort "message box did not close"
+x_gone "$ERROR_CAPTION" || abort "message box did not close"
 x_shown "$dialog_title" || abort "dialog closed after a refused name"
 
 # A new name: "作  成" creates it and closes the dialog.
@@ -54,9 +50,9 @@ ok "the dialog refused an existing name and created '$name'"
 x_drag "$main" "${FLOPPY[*]}" "6000 1200" "${DRIVE[*]}"
 # The library's progress window comes and goes; then the completion report,
 # unless the extraction failed, which a message box says first.
-outcome() { x_shown 'ほぐれん３．５  解凍終了報告' || x_shown "$box_title"; }
+outcome() { x_shown "$REPORT_CAPTION" || x_shown "$ERROR_CAPTION"; }
 x_until 30 outcome || abort "no completion report after the drop"
-x_shown "$box_title" && abort "the extraction reported a failure"
+x_shown "$ERROR_CAPTION" && abort "the extraction reported a failure"
 
 # Every entry of the archive is in the new folder, and nothing beside it.
 # libarchive, told the names are Shift-JIS, gives the reference.

@@ -8,21 +8,14 @@ EXAMPLES=$2
 ARCHIVE_GEN=$3
 SAMPLE="$EXAMPLES/サンプル.LZH"
 
-command -v bsdtar >/dev/null || { echo "SKIP: bsdtar is not installed"; exit 77; }
 [ -f "$SAMPLE" ] || { echo "SKIP: no $SAMPLE"; exit 77; }
 source "$(dirname "$0")/../x11-helpers.sh"
-x_start
-TMP=$(mktemp -d)
-cleanup() { rm -rf "$TMP"; }
+x_start bsdtar
+TMP=$X_WORK
 
-MAIN_CAPTION="ほぐれん  Ｖｅｒｓｉｏｎ ３．５"
-REPORT_CAPTION="ほぐれん３．５  解凍終了報告"
-ERROR_CAPTION="エラーメッセージ"
 PROGRESS_CAPTION="ほぐれん - 解凍中"
 QUESTION_CAPTION="ほぐれん - 上書きの確認"
 # Controls, in twips from the layouts.
-FLOPPY=(1800 840 975 975) DRIVE=(7200 840 720 735)
-CANCEL=(1200 4200 3375 615)  # Command2 of the main window
 REPORT_OK=(2280 1080 2535 375)
 
 shot() {
@@ -66,7 +59,7 @@ extract_expecting_report() {
     if [ "$label" = sample ]; then
       # キャンセル on the main window, disabled under the report: nothing,
       # and the report keeps the front and the focus.
-      x_click "$MAIN" "${CANCEL[@]}"
+      x_click "$MAIN" "${MAIN_CANCEL[@]}"
       x_stays_in_front "$OUT" "$MAIN" "$X_WM: the report after a click on the main window" ||
         timeout 5 xdotool windowactivate --sync "$OUT"
     fi
@@ -162,7 +155,7 @@ if MAIN=$(x_window "$MAIN_CAPTION"); then
       cmp -s "$f" "$REF/$rel" || fail "damaged run left a file that differs: $rel"
     done < <(find "$DEST2" -type f -print0)
     # Still usable: キャンセル ends the program normally.
-    x_click "$MAIN" "${CANCEL[@]}"
+    x_click "$MAIN" "${MAIN_CANCEL[@]}"
     x_wait_exit 30
     [ "$STATUS" = 0 ] || fail "after キャンセル the program's exit status is $STATUS"
   elif [ "$OUTCOME" = report ]; then

@@ -6,24 +6,20 @@ set -u
 BIN=$1
 source "$(dirname "$0")/../x11-helpers.sh"
 x_start
-WORK=$(mktemp -d)
-cleanup() { rm -rf "$WORK"; }
+WORK=$X_WORK
 
 start() { "$BIN" "$@" 2>"$WORK/stderr" & PID=$!; }
 # A case whose first window never came: nothing more to drive.
 missing() { fail "$1"; kill "$PID"; wait "$PID"; PID=; }
 expect_exit() { x_wait_exit; [ "$STATUS" = 0 ] && ok "$1 ends with status 0" || fail "$1: exit $STATUS"; }
 
-MAIN='ほぐれん  Ｖｅｒｓｉｏｎ ３．５'
 NOTICE='ほぐれん３．５'
 VERSION='バージョン情報'
-ERROR='エラーメッセージ'
 # Controls, in twips from the layouts.
 NOTICE_OK=(5040 2160 2895 495) NOTICE_VERSION=(5040 2640 2895 375)
 VERSION_OK=(4920 120 855 375)
 FORM10_OK=(1800 840 4935 375)
-MAIN_VERSION=(1200 3600 3375 615) MAIN_CANCEL=(1200 4200 3375 615)
-FLOPPY=(1800 840 975 975) ARROW=(4440 1080 480 480) DRIVE=(7200 840 720 735)
+MAIN_VERSION=(1200 3600 3375 615) ARROW=(4440 1080 480 480)
 
 # The version window opened over window $1 keeps the front and the focus when
 # $1 is clicked at $2..., which would otherwise end the program; Ｏ　Ｋ closes
@@ -47,7 +43,7 @@ start
 if id=$(x_window "$NOTICE" 10); then
     ok "no argument shows the start-without-file notice"
     x_centred "$id" Form3 8220 3180
-    x_shown "$MAIN" && fail "main window visible"
+    x_shown "$MAIN_CAPTION" && fail "main window visible"
     x_click "$id" "${NOTICE_OK[@]}"
     expect_exit "了  解"
 else
@@ -61,7 +57,7 @@ if id=$(x_window "$NOTICE" 10); then
     x_click "$id" "${NOTICE_VERSION[@]}"
     vid=$(x_window "$VERSION" 5) && x_centred "$vid" Form5 5970 1140
     version_stays_in_front "$id" "$NOTICE" "${NOTICE_OK[@]}"
-    x_shown "$MAIN" && fail "main window appeared"
+    x_shown "$MAIN_CAPTION" && fail "main window appeared"
     x_click "$id" "${NOTICE_OK[@]}"
     expect_exit "after Ｏ　Ｋ, 了  解"
 else
@@ -89,7 +85,7 @@ if x_until 10 card_shown && [ "$(grep -c . <<<"$card")" = 1 ]; then
 else
     fail "want exactly the title card visible, got: ${card:-nothing}"
 fi
-if id=$(x_window "$MAIN" 10); then
+if id=$(x_window "$MAIN_CAPTION" 10); then
     elapsed=$((($(date +%s%N) - t0) / 1000000))
     if [ "$elapsed" -ge 1800 ] && [ "$elapsed" -lt 8000 ]; then
         ok "main window after ${elapsed} ms"
@@ -104,15 +100,15 @@ if id=$(x_window "$MAIN" 10); then
     x_click "$id" "${MAIN_VERSION[@]}"
     x_window "$VERSION" 5 >/dev/null && grep -q Image2_DragDrop "$WORK/stderr" &&
         fail "release over the arrow dropped"
-    version_stays_in_front "$id" "$MAIN" "${MAIN_CANCEL[@]}"
+    version_stays_in_front "$id" "$MAIN_CAPTION" "${MAIN_CANCEL[@]}"
     # Released on the drive it drops, once: the missing archive's error box
     # ends the drop's handling.
     x_drag "$id" "${FLOPPY[*]}" "6600 1200" "${DRIVE[*]}"
-    if box=$(x_window "$ERROR" 10); then
+    if box=$(x_window "$ERROR_CAPTION" 10); then
         n=$(grep -c Image2_DragDrop "$WORK/stderr")
         [ "$n" = 1 ] && ok "press on floppy, release on drive drops" || fail "$n drops"
         x_key "$box" Return
-        x_gone "$ERROR" || fail "the error box did not close on Return"
+        x_gone "$ERROR_CAPTION" || fail "the error box did not close on Return"
     else
         fail "release over the drive did not drop"
     fi
@@ -128,9 +124,9 @@ other=xfwm4
 [ "$X_WM" = xfwm4 ] && other=openbox
 if x_use_wm "$other"; then
     start "$WORK/x.LZH"
-    if id=$(x_window "$MAIN" 10); then
+    if id=$(x_window "$MAIN_CAPTION" 10); then
         x_click "$id" "${MAIN_VERSION[@]}"
-        version_stays_in_front "$id" "$MAIN" "${MAIN_CANCEL[@]}"
+        version_stays_in_front "$id" "$MAIN_CAPTION" "${MAIN_CANCEL[@]}"
     else
         fail "$other: main window did not appear"
     fi

@@ -2,26 +2,16 @@
 // any window.
 #include "app/extraction.h"
 #include "archive/unlha32library.h"
+#include "tests/common/files.h"
 #include "ui/resources/texts_extraction.h"
 #include "unlha32/unlha32.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace texts::extraction;
-
-namespace {
-QStringList readLog(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
-}
-} // namespace
 
 class TestExtractionCommand : public QObject {
     Q_OBJECT
@@ -69,22 +59,29 @@ private slots:
         QCOMPARE(extractCommand(archive, folder), expected);
     }
 
-    void failureMessage()
+    void failureMessage_data()
     {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<QString>("text");
         // The cause is the report's last line that says anything; the item
         // lines before it are left out.
-        const QString report = QStringLiteral(
-            "展開: a.txt\n展開: sub/b.txt\r\n  CRC エラー: sub/d.txt — データが壊れています \r\n\n");
-        QCOMPARE(failureText(UNLHA_ERR_DAMAGED, report),
-                 kFailed + "\rCRC エラー: sub/d.txt — データが壊れています");
-
+        QTest::newRow("cause on the last line")
+            << UNLHA_ERR_DAMAGED
+            << QStringLiteral("展開: a.txt\n展開: sub/b.txt\r\n  CRC エラー: sub/d.txt — データが壊れています \r\n\n")
+            << kFailed + "\rCRC エラー: sub/d.txt — データが壊れています";
         // A cancel is said once, without the library's own words for it.
-        QCOMPARE(failureText(UNLHA_ERR_CANCELLED, QStringLiteral("展開: a.txt\n中止しました")),
-                 kCancelled);
-
+        QTest::newRow("cancelled") << UNLHA_ERR_CANCELLED << QStringLiteral("展開: a.txt\n中止しました") << kCancelled;
         // A silent library still gets a cause, chosen by its result.
-        QCOMPARE(failureText(UNLHA_ERR_WRITE, QString()), kFailed + u'\r' + kCauseWrite);
-        QCOMPARE(failureText(-1, QString()), kFailed + u'\r' + kCauseOther);
+        QTest::newRow("silent, cannot write") << UNLHA_ERR_WRITE << QString() << kFailed + u'\r' + kCauseWrite;
+        QTest::newRow("silent, unknown result") << -1 << QString() << kFailed + u'\r' + kCauseOther;
+    }
+    void failureMessage()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, report);
+        QFETCH(QString, text);
+        QCOMPARE(failureText(code, report), text);
     }
 
     void searchOrder()
@@ -117,7 +114,7 @@ private slots:
         QVERIFY(result);
         QCOMPARE(result->code, UNLHA_ERR_SKIPPED);
         QCOMPARE(result->report, QStringLiteral("既存のファイルを飛ばしました。"));
-        const QStringList calls = readLog(log);
+        const QStringList calls = readLines(log);
         QCOMPARE(calls.size(), 2);
         QCOMPARE(calls.at(0), QStringLiteral("UnlhaGetVersion"));
         QVERIFY2(calls.at(1).startsWith(QStringLiteral("Unlha owner=%1 size=").arg(0x4a0001)), qPrintable(calls.at(1)));

@@ -4,17 +4,17 @@
 #include "app/extraction.h"
 #include "app/form4.h"
 #include "archive/unlha32library.h"
+#include "tests/common/files.h"
+#include "tests/common/msgboxes.h"
 #include "tests/destination/fakefs.h"
 #include "ui/main/dirlistbox.h"
 #include "ui/main/drivelistbox.h"
 #include "ui/main/form2.h"
 #include "ui/resources/texts_extraction.h"
 #include "ui/windows/disabling.h"
-#include "ui/windows/msgbox.h"
 #include "unlha32/unlha32.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -35,12 +35,6 @@ Form4 *shownReport()
     }
     return nullptr;
 }
-
-struct Box {
-    QString text;
-    int style;
-    QString title;
-};
 } // namespace
 
 class TestExtractionRun : public QObject {
@@ -52,13 +46,7 @@ class TestExtractionRun : public QObject {
     FakeFileSystem m_fakeFs;
 
     QString logPath() const { return m_tmp.filePath("calls.log"); }
-    QStringList calls() const
-    {
-        QFile f(logPath());
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    }
+    QStringList calls() const { return readLines(logPath()); }
     QString unlhaCall(const QString &command) const
     {
         return QStringLiteral("Unlha owner=%1 size=%2 command=%3")
@@ -79,10 +67,7 @@ private slots:
         QVERIFY(QDir(m_tmp.path()).mkpath("out dir"));
         QVERIFY(QDir(m_tmp.path()).mkpath("second"));
         qputenv("FAKE_UNLHA_LOG", QFile::encodeName(logPath()));
-        setMsgBoxHook([this](const QString &text, int style, const QString &title) {
-            m_boxes.append({text, style, title});
-            return kIdOk;
-        });
+        recordBoxes(m_boxes);
         setEndProgramHook([this] { ++m_endings; });
         form2().show();
         QVERIFY(QTest::qWaitForWindowExposed(&form2()));

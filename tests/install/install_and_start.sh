@@ -103,7 +103,7 @@ grep -q "^MimeType=.*$type;" "$desktop" \
 cd "$tmp/解凍 先"
 PATH="$prefix/bin:$PATH" gio launch "$desktop" "$archive" \
   2>"$tmp/stderr2" || abort "gio could not launch the desktop entry"
-if ! wid=$(x_window 'ほぐれん  Ｖｅｒｓｉｏｎ ３．５'); then
+if ! wid=$(x_window "$MAIN_CAPTION"); then
   shot install-archive
   cat "$tmp/stderr2"
   abort "main window did not appear after the title card"
@@ -111,9 +111,9 @@ fi
 PID=$(xdotool getwindowpid "$wid")
 [ "$(readlink "/proc/$PID/exe")" = "$prefix/bin/hoguren" ] || abort "the window is not the installed program's"
 launched=1
-# The floppy picture onto the drive picture (twips, from the layout).
-x_drag "$wid" "1800 840 975 975" "4500 1350" "7200 840 720 735"
-if ! rid=$(x_window 'ほぐれん３．５  解凍終了報告' 60); then
+# The floppy picture onto the drive picture.
+x_drag "$wid" "${FLOPPY[*]}" "4500 1350" "${DRIVE[*]}"
+if ! rid=$(x_window "$REPORT_CAPTION" 60); then
   shot install-extraction
   cat "$tmp/stderr2"
   abort "no completion report: the installed program could not extract (library not found?)"

@@ -163,4 +163,18 @@ inline QByteArray archive(const QList<Item> &items, int level, bool terminator =
     return a;
 }
 
+// Unix file kinds, for Item::mode.
+constexpr quint16 kFile = 0100000;
+constexpr quint16 kFifo = 0010000;
+constexpr quint16 kLink = 0120000;
+
+// A symbolic link, written as archivers write one: "name|target".
+inline Item linkItem(const QByteArray &name, const QByteArray &target)
+{
+    Item it{name + "|" + target};
+    it.directory = true;
+    it.mode = kLink | 0777;
+    return it;
+}
+
 } // namespace testlzh

@@ -1,5 +1,7 @@
 // Every archive of the compatibility corpus, extracted through the library's
 // command and compared with the manifest. Skipped when the corpus is absent.
+#include "unlha32_support.h"
+
 #include "unlha32/crc16.h"
 #include "unlha32/decoder.h"
 #include "unlha32/extract.h"
@@ -7,11 +9,6 @@
 #include "unlha32/unlha32.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QMap>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -94,8 +91,7 @@ private slots:
             const QString arc = parent + "/" + it.key();
             QTemporaryDir dest;
             char report[4096];
-            const QByteArray cmd = "e \"" + QFile::encodeName(arc) + "\" \"" + QFile::encodeName(dest.path()) + "/\"";
-            const int result = unlha::runCommand(0, cmd.constData(), report, sizeof report);
+            const int result = unlha::runCommand(0, extractCommand(arc, dest.path()).constData(), report, sizeof report);
             const QString causeLine = QString::fromUtf8(report).section('\n', -2, -2);
             QStringList problems;
             bool differs = false;
@@ -165,7 +161,8 @@ private slots:
             if (fd >= 0) {
                 const auto ours = unlha::makeDecoder(fd);
                 const auto reference = unlha::makeReferenceDecoder(fd);
-                for (const auto &e : unlha::scanArchive(fd, QFileInfo(arc).size()).entries) {
+                unlha::HeaderWalker walk(fd, uint64_t(QFileInfo(arc).size()));
+                for (unlha::Entry e; walk.next(e);) {
                     if (e.kind == unlha::EntryKind::File && decodeWith(*ours, e) != decodeWith(*reference, e))
                         problems << "decoders differ on " + QString::fromStdString(e.rawName);
                 }

@@ -1,79 +1,19 @@
 // Extraction on several workers against extraction on one: the same files,
 // result, report and questions, whatever order the workers finish in.
 #include "lzhbuilder.h"
+#include "unlha32_support.h"
 
-#include "unlha32/extract.h"
 #include "unlha32/lzhheader.h"
 #include "unlha32/unlha32.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QMap>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <functional>
-
 using testlzh::Item;
 
 namespace {
-
-constexpr quint16 kFile = 0100000;
-constexpr quint16 kFifo = 0010000;
-constexpr quint16 kLink = 0120000;
-
-struct Scripted : unlha::Observer {
-    QList<unlha::OverwriteAnswer> answers;
-    QStringList asked;
-    int entries = 0;
-    uint64_t total = 0;
-    uint64_t lastProgress = 0;
-    bool progressWentBack = false;
-    std::function<bool(const Scripted &)> cancelWhen;
-
-    void begin(uint64_t t, std::size_t) override { total = t; }
-    void entry(const std::string &) override { ++entries; }
-    void progress(uint64_t done) override
-    {
-        progressWentBack = progressWentBack || done < lastProgress;
-        lastProgress = done;
-    }
-    unlha::OverwriteAnswer askOverwrite(const std::string &p) override
-    {
-        asked << QString::fromStdString(p);
-        return answers.isEmpty() ? unlha::OverwriteAnswer::Skip : answers.takeFirst();
-    }
-    bool cancelled() const override { return cancelWhen && cancelWhen(*this); }
-};
-
-// Every file, folder and link below `root`: its kind and contents or target.
-QMap<QString, QByteArray> tree(const QString &root)
-{
-    QMap<QString, QByteArray> out;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString p = it.next();
-        const QFileInfo fi(p);
-        const QString rel = QDir(root).relativeFilePath(p);
-        if (fi.isSymLink()) {
-            char buf[4096];
-            const ssize_t n = ::readlink(QFile::encodeName(p).constData(), buf, sizeof buf);
-            out.insert(rel, "link:" + QByteArray(buf, n < 0 ? 0 : int(n)));
-        } else if (fi.isDir()) {
-            out.insert(rel, "dir");
-        } else {
-            QFile f(p);
-            out.insert(rel, f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>"));
-        }
-    }
-    return out;
-}
 
 // Bytes that differ from file to file, so that a mix-up between entries shows.
 QByteArray content(int i, int size)
@@ -106,7 +46,7 @@ Outcome extract(const QString &archive, int workers, unlha::Observer &obs,
     Outcome o;
     o.result = unlha::extractArchive(archive.toStdString(), out.toStdString(), obs, rep, workers);
     o.report = QString::fromStdString(rep.text());
-    o.files = tree(out);
+    o.files = fileTree(out);
     return o;
 }
 
@@ -114,13 +54,6 @@ Outcome extract(const QString &archive, int workers, const std::function<void(co
 {
     Scripted quiet;
     return extract(archive, workers, quiet, prepare);
-}
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(data);
 }
 
 // Many files of many sizes in a few folders.
@@ -180,10 +113,9 @@ private slots:
         bad.badCrc = true;
         items.insert(40, bad);
         items.insert(50, Item{"odd.bin", {}, "???", "-lh9-"});
-        items.insert(70, Item{"fifo", {}, {}, "-lh0-", quint16(kFifo | 0644)});
-        Item link{"ln|f0.bin", "d0\xFF"};
-        link.directory = true;
-        link.mode = kLink | 0777;
+        items.insert(70, Item{"fifo", {}, {}, "-lh0-", quint16(testlzh::kFifo | 0644)});
+        Item link = testlzh::linkItem("ln", "f0.bin");
+        link.dir = "d0\xFF";
         items.insert(30, link);
 
         for (int level : {1, 2}) {
@@ -232,13 +164,9 @@ private slots:
             const QString arc = it.next();
             // Only archives that give the workers something to share, and
             // small enough to extract twice.
-            const int fd = ::open(QFile::encodeName(arc).constData(), O_RDONLY | O_CLOEXEC);
-            QVERIFY(fd >= 0);
-            const unlha::ScanResult scan = unlha::scanArchive(fd, uint64_t(QFileInfo(arc).size()));
-            ::close(fd);
             uint64_t total = 0;
             int files = 0;
-            for (const auto &e : scan.entries) {
+            for (const auto &e : entriesOf(arc)) {
                 total += e.originalSize;
                 files += e.kind == unlha::EntryKind::File;
             }
@@ -312,7 +240,7 @@ private slots:
         for (int workers : {1, 4}) {
             for (int after : {1, 40, 150}) {
                 Scripted obs;
-                obs.cancelWhen = [after](const Scripted &o) { return o.entries >= after; };
+                obs.cancelWhen = [after](const Scripted &o) { return o.entries.size() >= after; };
                 const Outcome o = extract(arc, workers, obs);
                 QCOMPARE(o.result, UNLHA_ERR_CANCELLED);
                 QVERIFY(o.report.endsWith(QString::fromUtf8("解凍を中止しました。\n")));

@@ -3,6 +3,7 @@
 // the drag gesture and the message box.
 #include "app/ending.h"
 #include "app/intake.h"
+#include "tests/common/msgboxes.h"
 #include "ui/main/dirlistbox.h"
 #include "ui/main/form2.h"
 #include "ui/windows/disabling.h"
@@ -10,7 +11,6 @@
 #include "ui/windows/form3.h"
 #include "ui/windows/form5.h"
 #include "ui/windows/geometry.h"
-#include "ui/windows/msgbox.h"
 #include "ui/windows/title1.h"
 
 #include <QLabel>
@@ -57,6 +57,8 @@ private slots:
     void endOperationReachedFromEachPlace();
     void dragStartsAtPressAndOnlyDropsOnDrive();
     void messageBox();
+    void messageBoxAnswers_data();
+    void messageBoxAnswers();
     void messageBoxKeepsTheFront();
     void realEndLeavesEveryLoopWithoutCloseHandlers(); // last: ends the loop
 };
@@ -287,53 +289,65 @@ void TstFlow::dragStartsAtPressAndOnlyDropsOnDrive()
 
 void TstFlow::messageBox()
 {
-    QStringList seen;
-    setMsgBoxHook([&](const QString &text, int style, const QString &title) {
-        seen << text << QString::number(style) << title;
-        return kIdCancel;
-    });
+    QList<Box> seen;
+    recordBoxes(seen, [] { return kIdCancel; });
     QCOMPARE(msgBox(QStringLiteral("一行目\r二行目"), kMbOkCancel, QStringLiteral("題")), kIdCancel);
-    QCOMPARE(seen, (QStringList{QStringLiteral("一行目\r二行目"), QStringLiteral("49"), QStringLiteral("題")}));
     setMsgBoxHook({});
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].text, QStringLiteral("一行目\r二行目"));
+    QCOMPARE(seen[0].style, 49);
+    QCOMPARE(seen[0].title, QStringLiteral("題"));
 
     QCOMPARE(msgBoxDisplayText(QStringLiteral("a\rb\r\nc\nd")), QStringLiteral("a\nb\nc\nd"));
+}
 
-    // Real boxes: inspect them while open, then answer.
-    struct Case { int style; int key; int expected; int buttons; };
-    const QList<Case> cases{{kMbOkCancel, Qt::Key_Escape, kIdCancel, 2},
-                            {kMbOkCancel, Qt::Key_Return, kIdOk, 2},
-                            {kMbOk, Qt::Key_Return, kIdOk, 1},
-                            {kMbOk, Qt::Key_Escape, kIdOk, 1}};
-    for (const Case &c : cases) {
-        QString shownText;
-        QString defaultText;
-        int buttons = 0;
-        int width = 0;
-        Qt::WindowModality modality = Qt::NonModal;
-        QTimer::singleShot(0, [&] {
-            for (QWidget *w : QApplication::topLevelWidgets()) {
-                auto *box = qobject_cast<QMessageBox *>(w);
-                if (!box || !box->isVisible())
-                    continue;
-                shownText = box->text();
-                defaultText = box->defaultButton() ? box->defaultButton()->text() : QString();
-                buttons = box->buttons().size();
-                modality = box->windowModality();
-                width = box->width();
-                QTest::keyClick(box, Qt::Key(c.key));
-            }
-        });
-        QCOMPARE(msgBox(QStringLiteral("上\r下"), c.style, QStringLiteral("エラーメッセージ")), c.expected);
-        QCOMPARE(shownText, QStringLiteral("上\n下"));
-        QCOMPARE(defaultText, QStringLiteral("OK"));
-        QCOMPARE(buttons, c.buttons);
-        QCOMPARE(modality, Qt::ApplicationModal);
-        // Wide enough for the whole title in the desktop's bold face beside
-        // a window icon and three title-bar buttons, not just for the text.
-        const QFontMetrics wm(QFont(QStringLiteral("Sans"), 9, QFont::Bold));
-        QVERIFY2(width >= wm.horizontalAdvance(QStringLiteral("エラーメッセージ")) + 4 * wm.height(),
-                 QByteArray::number(width));
-    }
+// Real boxes: inspected while open, then answered with a key.
+void TstFlow::messageBoxAnswers_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<int>("buttons");
+    QTest::newRow("OK and Cancel, Esc") << kMbOkCancel << int(Qt::Key_Escape) << kIdCancel << 2;
+    QTest::newRow("OK and Cancel, Enter") << kMbOkCancel << int(Qt::Key_Return) << kIdOk << 2;
+    QTest::newRow("OK, Enter") << kMbOk << int(Qt::Key_Return) << kIdOk << 1;
+    QTest::newRow("OK, Esc") << kMbOk << int(Qt::Key_Escape) << kIdOk << 1;
+}
+
+void TstFlow::messageBoxAnswers()
+{
+    QFETCH(int, style);
+    QFETCH(int, key);
+    QFETCH(int, expected);
+    QFETCH(int, buttons);
+    QString shownText;
+    QString defaultText;
+    int shownButtons = 0;
+    int width = 0;
+    Qt::WindowModality modality = Qt::NonModal;
+    QTimer::singleShot(0, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (!box || !box->isVisible())
+                continue;
+            shownText = box->text();
+            defaultText = box->defaultButton() ? box->defaultButton()->text() : QString();
+            shownButtons = box->buttons().size();
+            modality = box->windowModality();
+            width = box->width();
+            QTest::keyClick(box, Qt::Key(key));
+        }
+    });
+    QCOMPARE(msgBox(QStringLiteral("上\r下"), style, QStringLiteral("エラーメッセージ")), expected);
+    QCOMPARE(shownText, QStringLiteral("上\n下"));
+    QCOMPARE(defaultText, QStringLiteral("OK"));
+    QCOMPARE(shownButtons, buttons);
+    QCOMPARE(modality, Qt::ApplicationModal);
+    // Wide enough for the whole title in the desktop's bold face beside
+    // a window icon and three title-bar buttons, not just for the text.
+    const QFontMetrics wm(QFont(QStringLiteral("Sans"), 9, QFont::Bold));
+    QVERIFY2(width >= wm.horizontalAdvance(QStringLiteral("エラーメッセージ")) + 4 * wm.height(),
+             QByteArray::number(width));
 }
 
 void TstFlow::messageBoxKeepsTheFront()

@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <vector>
+
 Q_DECLARE_METATYPE(FirstWindow)
 
 class TstIntake : public QObject {
@@ -12,6 +14,7 @@ class TstIntake : public QObject {
 private slots:
     void decision_data();
     void decision();
+    void argumentsJoinedAsDelivered_data();
     void argumentsJoinedAsDelivered();
     void centring();
     void centringByOuterSize_data();
@@ -50,23 +53,30 @@ void TstIntake::decision()
     QCOMPARE(decideFirstWindow(args, lastThree(args)), expected);
 }
 
-void TstIntake::argumentsJoinedAsDelivered()
+void TstIntake::argumentsJoinedAsDelivered_data()
 {
-    const char *none[] = {"hoguren"};
-    QCOMPARE(joinArguments(1, none), QString());
-
+    QTest::addColumn<QByteArrayList>("argv");
+    QTest::addColumn<QString>("joined");
+    QTest::newRow("none") << QByteArrayList{"hoguren"} << QString();
     // Blanks inside one argument stay; arguments are joined by one blank;
     // quotation marks and Qt's own option names pass through untouched.
-    const char *several[] = {"hoguren", "/tmp/a b.LZH", "-platform", "\"q\"",
-                             "/tmp/\xe3\x82\xb5\xe3\x83\xb3\xe3\x83\x97\xe3\x83\xab.LZH"};
-    QCOMPARE(joinArguments(5, several),
-             QStringLiteral("/tmp/a b.LZH -platform \"q\" /tmp/サンプル.LZH"));
-
+    QTest::newRow("several")
+        << QByteArrayList{"hoguren", "/tmp/a b.LZH", "-platform", "\"q\"",
+                          "/tmp/\xe3\x82\xb5\xe3\x83\xb3\xe3\x83\x97\xe3\x83\xab.LZH"}
+        << QStringLiteral("/tmp/a b.LZH -platform \"q\" /tmp/サンプル.LZH");
     // An empty argument still contributes its separating blank.
-    const char *emptyArg[] = {"hoguren", ""};
-    QCOMPARE(joinArguments(2, emptyArg), QString());
-    const char *emptyThenFile[] = {"hoguren", "", "x.LZH"};
-    QCOMPARE(joinArguments(3, emptyThenFile), QStringLiteral(" x.LZH"));
+    QTest::newRow("empty") << QByteArrayList{"hoguren", ""} << QString();
+    QTest::newRow("empty, then a file") << QByteArrayList{"hoguren", "", "x.LZH"} << QStringLiteral(" x.LZH");
+}
+
+void TstIntake::argumentsJoinedAsDelivered()
+{
+    QFETCH(QByteArrayList, argv);
+    QFETCH(QString, joined);
+    std::vector<const char *> args;
+    for (const QByteArray &a : argv)
+        args.push_back(a.constData());
+    QCOMPARE(joinArguments(int(args.size()), args.data()), joined);
 }
 
 void TstIntake::centring()
