@@ -1,6 +1,7 @@
 #include "unlha32/decoder.h"
 
 #include "unlha32/fastlzh.h"
+#include "unlha32/fileread.h"
 #include "unlha32/lzdecode.h"
 #include "unlha32/methods.h"
 
@@ -15,34 +16,6 @@
 
 namespace unlha {
 namespace {
-
-// lhasa asks for one to four bytes at a time: it is served from a buffer
-// filled by large reads, not by a system call per request.
-struct BufferedWindow {
-    Window w;
-    std::vector<uint8_t> &buf;
-    size_t at = 0;
-    size_t filled = 0;
-
-    size_t read(void *out, size_t len)
-    {
-        auto *o = static_cast<uint8_t *>(out);
-        size_t done = 0;
-        while (done < len) {
-            if (at == filled) {
-                filled = w.read(buf.data(), buf.size());
-                at = 0;
-                if (filled == 0)
-                    break;
-            }
-            const size_t n = std::min(len - done, filled - at);
-            std::memcpy(o + done, buf.data() + at, n);
-            at += n;
-            done += n;
-        }
-        return done;
-    }
-};
 
 DecodeStatus copyStored(int fd, const Entry &e, const Sink &sink, std::vector<uint8_t> &buf)
 {
@@ -76,9 +49,11 @@ public:
         LHADecoderType *type = lha_decoder_for_name(name);
         if (!type)
             return DecodeStatus::Method;
-        BufferedWindow w{{fd_, e.dataOffset, e.dataOffset + e.packedSize}, in_};
+        // lhasa asks for one to four bytes at a time: they are served from
+        // a buffer filled by large reads, not by a system call each.
+        BufferedReader w({fd_, e.dataOffset, e.dataOffset + e.packedSize}, in_);
         auto feed = [](void *buf, size_t len, void *user) -> size_t {
-            return static_cast<BufferedWindow *>(user)->read(buf, len);
+            return static_cast<BufferedReader *>(user)->read(buf, len);
         };
         LHADecoder *d = lha_decoder_new(type, feed, &w, static_cast<size_t>(e.originalSize));
         if (!d)
@@ -98,7 +73,7 @@ public:
             }
         }
         lha_decoder_free(d);
-        if (st == DecodeStatus::Ok && w.w.error)
+        if (st == DecodeStatus::Ok && w.error())
             st = DecodeStatus::ReadError;
         return st;
     }
