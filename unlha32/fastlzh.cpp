@@ -523,49 +523,86 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t siz
             sent = q;
         }
 
-        // The fast loop: while the input holds a whole refill, the block
-        // two symbols or more and the output room for the longest copy, no
-        // symbol needs a check of its own. The bit state lives in locals:
-        // the byte stores could alias members and would force them back
-        // to memory at every step.
+        // The fast loop: while the input holds two refills, the block six
+        // symbols or more and the output room for the longest copy and a
+        // few literals, no symbol needs a check of its own. The bit state
+        // lives in locals: the byte stores could alias members and would
+        // force them back to memory at every step.
         {
             uint64_t bits = in.bits_;
             unsigned count = in.count_;
             const uint8_t *ip = in.buf_.data() + in.p_;
             const uint8_t *const ipEnd = in.buf_.data() + in.end_;
-            uint8_t *const qEnd = left > kMaxMatch ? q + std::min<uint64_t>(stop - q, left - kMaxMatch) : q;
+            constexpr unsigned kMargin = kMaxMatch + 8;
+            uint8_t *const qEnd = left > kMargin ? q + std::min<uint64_t>(stop - q, left - kMargin) : q;
             uint8_t *const q0 = q;
-            bool bad = false;
-            while (ipEnd - ip >= 8 && q < qEnd && blockLeft >= 2) {
+            // A position word and its extra bits take up to this many.
+            constexpr unsigned kPositionBits = kMaxWord + (kPositions - 2);
+            // At least 56 bits afterwards. The load's address waits for the
+            // bits taken before it, so the loop refills as seldom as it can.
+            auto refill = [&] {
                 bits |= loadBigEndian64(ip) >> count;
                 ip += (63 - count) >> 3;
                 count |= 56;
-                const uint32_t x = lookupLiteral(lit, bits);
-                bits <<= x & 63;
-                count -= x & 63;
-                if (!(x & kMatch)) {
-                    const unsigned n = (x >> 6) & 3;
-                    q[0] = static_cast<uint8_t>(x >> 8);
-                    q[1] = static_cast<uint8_t>(x >> 16); // a slack byte when alone
-                    q += n;
-                    blockLeft -= n;
-                    continue;
+            };
+            auto take = [&](unsigned n) {
+                bits <<= n;
+                count -= n;
+            };
+            auto literal = [&](uint32_t x) {
+                const unsigned n = (x >> 6) & 3;
+                q[0] = static_cast<uint8_t>(x >> 8);
+                q[1] = static_cast<uint8_t>(x >> 16); // a slack byte when alone
+                q += n;
+                blockLeft -= n;
+            };
+            bool bad = false;
+            if (ipEnd - ip >= 16) {
+                refill();
+                // The entry of the next symbol is looked up ahead, before the
+                // copy of the match in front of it.
+                uint32_t x = lookupLiteral(lit, bits);
+                while (ipEnd - ip >= 16 && q < qEnd && blockLeft >= 6) {
+                    // 56 bits or more here: up to three literal entries of
+                    // 16 bits at most, or a literal/length word and the
+                    // position behind it, without a refill.
+                    take(x & 63);
+                    if (!(x & kMatch)) {
+                        literal(x);
+                        x = lookupLiteral(lit, bits);
+                        if (!(x & kMatch)) {
+                            take(x & 63);
+                            literal(x);
+                            x = lookupLiteral(lit, bits);
+                            if (!(x & kMatch)) {
+                                take(x & 63);
+                                literal(x);
+                                refill();
+                                x = lookupLiteral(lit, bits);
+                                continue;
+                            }
+                        }
+                        take(x & 63);
+                        if (count < kPositionBits)
+                            refill();
+                    }
+                    --blockLeft;
+                    const unsigned len = (x >> 8) & 0x1FF;
+                    const uint32_t y = lookupPosition(pos, bits);
+                    const size_t dist = distance(y, bits);
+                    take(y & 63);
+                    refill();
+                    x = lookupLiteral(lit, bits);
+                    if (DictBits < 13 && dist > kWindow) {
+                        bad = true;
+                        break;
+                    }
+                    if (dist >= 8)
+                        copyMatch(q, dist, len);
+                    else
+                        copyShort(q, dist, len);
+                    q += len;
                 }
-                --blockLeft;
-                const unsigned len = (x >> 8) & 0x1FF;
-                const uint32_t y = lookupPosition(pos, bits);
-                const size_t dist = distance(y, bits);
-                bits <<= y & 63;
-                count -= y & 63;
-                if (DictBits < 13 && dist > kWindow) {
-                    bad = true;
-                    break;
-                }
-                if (dist >= 8)
-                    copyMatch(q, dist, len);
-                else
-                    copyShort(q, dist, len);
-                q += len;
             }
             left -= static_cast<uint64_t>(q - q0);
             in.bits_ = bits;
