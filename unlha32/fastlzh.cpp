@@ -538,8 +538,7 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t siz
             uint8_t *const q0 = q;
             // A position word and its extra bits take up to this many.
             constexpr unsigned kPositionBits = kMaxWord + (kPositions - 2);
-            // At least 56 bits afterwards. The load's address waits for the
-            // bits taken before it, so the loop refills as seldom as it can.
+            // At least 56 bits counted afterwards.
             auto refill = [&] {
                 bits |= loadBigEndian64(ip) >> count;
                 ip += (63 - count) >> 3;
@@ -558,16 +557,22 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t siz
             };
             bool bad = false;
             if (ipEnd - ip >= 16) {
+                // A refill loads 64 bits of the stream, more than it counts;
+                // after taking n of them, 64 - n are still the stream's. So
+                // the next entry is looked up before the refill that follows
+                // wherever 16 of those remain: the refill's load waits for the
+                // bits just taken, and would otherwise stand between every
+                // two look-ups.
                 refill();
-                // The entry of the next symbol is looked up ahead, before the
-                // copy of the match in front of it.
                 uint32_t x = lookupLiteral(lit, bits);
                 while (ipEnd - ip >= 16 && q < qEnd && blockLeft >= 6) {
-                    // 56 bits or more here: up to three literal entries of
-                    // 16 bits at most, or a literal/length word and the
-                    // position behind it, without a refill.
-                    take(x & 63);
+                    // Here the buffer was just refilled and `x` is the entry
+                    // at its top.
+                    size_t dist;
+                    unsigned len;
                     if (!(x & kMatch)) {
+                        // Up to three literal entries of 16 bits at most.
+                        take(x & 63);
                         literal(x);
                         x = lookupLiteral(lit, bits);
                         if (!(x & kMatch)) {
@@ -577,22 +582,38 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t siz
                             if (!(x & kMatch)) {
                                 take(x & 63);
                                 literal(x);
-                                refill();
                                 x = lookupLiteral(lit, bits);
+                                refill();
                                 continue;
                             }
                         }
+                        // A match behind them: its position word is still
+                        // in the buffer, its extra bits may not be, and
+                        // the next word may not be after them.
                         take(x & 63);
-                        if (count < kPositionBits)
+                        --blockLeft;
+                        len = (x >> 8) & 0x1FF;
+                        const uint32_t y = lookupPosition(pos, bits);
+                        refill();
+                        dist = distance(y, bits);
+                        take(y & 63);
+                        x = lookupLiteral(lit, bits);
+                        refill();
+                    } else {
+                        take(x & 63);
+                        --blockLeft;
+                        len = (x >> 8) & 0x1FF;
+                        const uint32_t y = lookupPosition(pos, bits);
+                        dist = distance(y, bits);
+                        take(y & 63);
+                        if constexpr (64 - kMaxWord - kPositionBits >= kMaxWord) {
+                            x = lookupLiteral(lit, bits);
                             refill();
+                        } else {
+                            refill();
+                            x = lookupLiteral(lit, bits);
+                        }
                     }
-                    --blockLeft;
-                    const unsigned len = (x >> 8) & 0x1FF;
-                    const uint32_t y = lookupPosition(pos, bits);
-                    const size_t dist = distance(y, bits);
-                    take(y & 63);
-                    refill();
-                    x = lookupLiteral(lit, bits);
                     if (DictBits < 13 && dist > kWindow) {
                         bad = true;
                         break;
