@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 namespace unlha {
 namespace {
@@ -124,24 +125,19 @@ public:
 // from its start, each over a run of 2^(Primary - length) entries, and the
 // longer ones fill the 16-bit word space behind them in the same way: both
 // are laid out in one pass over the symbols sorted by length.
-struct Canonical {
-    uint16_t sorted[kLiteralCodes]; // used symbols by length, then symbol
-    uint8_t length[kLiteralCodes];  // of each in `sorted`
+template <unsigned Capacity> struct Canonical {
+    uint16_t sorted[Capacity]; // used symbols by length, then symbol
+    uint8_t length[Capacity];  // of each in `sorted`
     unsigned used = 0;
     unsigned upTo[kMaxWord + 1]; // how many of `sorted` are at most this long
 
-    // False for lengths over 16 and for codes with more or fewer words
-    // than there are. Encoders write complete codes (a lone symbol has a
-    // form of its own); lhasa reads the words of an incomplete one in ways
-    // of its own, so such a code is left to it.
-    bool make(const uint8_t *lengths, unsigned n)
+    // False for codes with more or fewer words than there are. Encoders
+    // write complete codes (a lone symbol has a form of its own); lhasa
+    // reads the words of an incomplete one in ways of its own, so such a
+    // code is left to it. `count` holds how many symbols have each length;
+    // the readers allow no length over 16.
+    bool make(const uint8_t *lengths, unsigned n, const unsigned *count)
     {
-        unsigned count[kMaxWord + 1] = {};
-        for (unsigned s = 0; s < n; ++s) {
-            if (lengths[s] > kMaxWord)
-                return false;
-            ++count[lengths[s]];
-        }
         int room = 1;
         unsigned at[kMaxWord + 1];
         unsigned total = 0;
@@ -166,6 +162,21 @@ struct Canonical {
         }
         return true;
     }
+    bool make(const uint8_t *lengths, unsigned n)
+    {
+        unsigned count[kMaxWord + 1] = {};
+        for (unsigned s = 0; s < n; ++s)
+            ++count[lengths[s]];
+        return make(lengths, n, count);
+    }
+    // A code of one symbol whose word takes no bits.
+    void lone(unsigned symbol)
+    {
+        sorted[0] = static_cast<uint16_t>(symbol);
+        length[0] = 0;
+        used = 1;
+        std::fill(upTo, upTo + kMaxWord + 1, 1u);
+    }
 };
 
 // `n` (a power of two) copies of `v`.
@@ -185,8 +196,8 @@ inline void fillEntries(uint32_t *p, unsigned n, uint32_t v)
 // Lays out code `c` in table `e`: entry(symbol, length) gives each word's
 // entry, link(index) the first table's entry for a prefix of longer words
 // whose second table starts at `index`.
-template <unsigned Primary, typename Entry, typename Link>
-void layOut(uint32_t *e, const Canonical &c, Entry entry, Link link)
+template <unsigned Primary, unsigned Capacity, typename Entry, typename Link>
+void layOut(uint32_t *e, const Canonical<Capacity> &c, Entry entry, Link link)
 {
     constexpr unsigned kSub = kMaxWord - Primary;
     unsigned at = 0;
@@ -220,20 +231,38 @@ constexpr uint32_t kLink = 0x80000000u;
 //   bits 0-5    bits the entry takes
 //   literals:   bits 6-7 how many bytes (1 or 2), bits 8-15 the first,
 //               bits 16-23 the second, bits 24-28 the first one's length
-//   kMatch:     bits 8-16 the copy length
+//   kMatch:     bits 16-24 the copy length; with kFull also bits 6-10 the
+//               extra bits of the position, bits 11-15 its code
 //   kLitLink:   bits 8-23 the index of the second table
 // Where a short literal's word leaves room in the first look-up for the
 // whole word of another literal, the entry holds both: literals often come
-// in runs, and this halves the look-ups for them.
+// in runs, and this halves the look-ups for them. Where a copy length's
+// word leaves room for the position word behind it, the entry holds both
+// (kFull), and the bits it takes include the position's extra bits: one
+// look-up for the whole copy instead of two in a row.
 constexpr uint32_t kMatch = 0x80000000u;
 constexpr uint32_t kLitLink = 0x40000000u;
+constexpr uint32_t kFull = 0x20000000u;
 constexpr unsigned kLitBits = 12;
 
 inline uint32_t literalEntry(unsigned symbol, unsigned len)
 {
     if (symbol < 256)
         return len | 1u << 6 | symbol << 8 | len << 24;
-    return kMatch | len | (symbol - 253) << 8;
+    return kMatch | len | (symbol - 253) << 16;
+}
+
+// Position code c: c - 1 extra bits from code 2 on.
+inline unsigned extraBits(unsigned code) { return code < 2 ? 0 : code - 1; }
+
+// Code 0 is distance 1, code 1 distance 2, code c from 2 on the distances
+// from 2^(c-1) + 1, the extra bits telling which.
+inline unsigned baseDistance(unsigned code) { return ((2u << code) >> 2) + 1; }
+
+inline uint32_t fullEntry(unsigned symbol, unsigned len, unsigned code, unsigned codeLen)
+{
+    const unsigned extra = extraBits(code);
+    return kMatch | kFull | (len + codeLen + extra) | extra << 6 | code << 11 | (symbol - 253) << 16;
 }
 
 // Position entries: bits 0-5 the bits taken by the word and the extra bits
@@ -244,18 +273,21 @@ constexpr unsigned kPosBits = 10;
 
 inline uint32_t positionEntry(unsigned symbol, unsigned len)
 {
-    // Code 0 is distance 1, code 1 distance 2, code c from 2 on the
-    // distances from 2^(c-1) + 1, c - 1 extra bits telling which.
-    const unsigned extra = symbol < 2 ? 0 : symbol - 1;
-    const unsigned base = symbol < 2 ? symbol + 1 : (1u << extra) + 1;
-    return (len + extra) | extra << 6 | base << 12;
+    const unsigned extra = extraBits(symbol);
+    return (len + extra) | extra << 6 | baseDistance(symbol) << 12;
 }
 
 struct Tables {
     uint32_t pre[(1u << 8) + (kPreCodes << 8)];
     uint32_t literal[(1u << kLitBits) + (kLiteralCodes << (kMaxWord - kLitBits))];
     uint32_t position[(1u << kPosBits) + (kMaxPositions << (kMaxWord - kPosBits))];
-    Canonical code;
+    Canonical<kLiteralCodes> code;
+    Canonical<kMaxPositions> positions;
+    // The literal code as read, laid out once the position code is known.
+    uint8_t literalLengths[kLiteralCodes];
+    unsigned literalCount[kMaxWord + 1];
+    unsigned literals;
+    int loneLiteral; // the symbol of a code of one, or -1
 };
 
 bool buildPre(Tables &t, const uint8_t *lengths, unsigned n)
@@ -270,37 +302,61 @@ bool buildPre(Tables &t, const uint8_t *lengths, unsigned n)
 
 bool buildPosition(Tables &t, const uint8_t *lengths, unsigned n)
 {
-    if (!t.code.make(lengths, n))
+    if (!t.positions.make(lengths, n))
         return false;
-    layOut<kPosBits>(t.position, t.code, positionEntry, [](unsigned index) { return kPosLink | index << 12; });
+    layOut<kPosBits>(t.position, t.positions, positionEntry, [](unsigned index) { return kPosLink | index << 12; });
     return true;
 }
 
-bool buildLiteral(Tables &t, const uint8_t *lengths, unsigned n)
+// A code of one symbol that takes no bits: every entry is that symbol.
+template <size_t N> void single(uint32_t (&table)[N], unsigned primary, uint32_t entry)
 {
-    const Canonical &c = t.code;
-    if (!t.code.make(lengths, n))
+    std::fill(table, table + (1u << primary), entry);
+}
+
+bool buildLiteral(Tables &t)
+{
+    const auto &c = t.code;
+    const auto &p = t.positions;
+    if (t.loneLiteral >= 0) {
+        const unsigned s = static_cast<unsigned>(t.loneLiteral);
+        // Two of a lone literal per look-up, as with pairs.
+        single(t.literal, kLitBits, s < 256 ? 2u << 6 | s << 8 | s << 16 : literalEntry(s, 0));
+        return true;
+    }
+    if (!t.code.make(t.literalLengths, t.literals, t.literalCount))
         return false;
     layOut<kLitBits>(t.literal, c, literalEntry, [](unsigned index) { return kLitLink | index << 8; });
-    // Pairs: a literal's run in the first table is indexed by the bits
-    // after its word; where those hold a whole second word (the shortest
-    // ones first, in the same canonical order) of a literal too, the entry
-    // gets both.
+    // A word's run in the first table is indexed by the bits after it.
+    // Where those hold a whole second word (the shortest ones first, in
+    // canonical order again) of a literal behind a literal, or of a
+    // position behind a copy length, the entry gets both.
     const unsigned shortest = c.used ? c.length[0] : kMaxWord;
+    const unsigned shortestPosition = p.length[0];
     unsigned at = 0;
     for (unsigned i = 0; i < c.upTo[kLitBits]; ++i) {
         const unsigned len = c.length[i];
         const unsigned run = 1u << (kLitBits - len);
         const unsigned s = c.sorted[i];
-        if (s < 256 && len + shortest <= kLitBits) {
-            const unsigned room = kLitBits - len;
+        const unsigned room = kLitBits - len;
+        if (s < 256) {
+            if (len + shortest <= kLitBits) {
+                unsigned r = 0;
+                for (unsigned j = 0; j < c.upTo[room]; ++j) {
+                    const unsigned len2 = c.length[j];
+                    const unsigned run2 = 1u << (room - len2);
+                    const unsigned s2 = c.sorted[j];
+                    if (s2 < 256)
+                        fillEntries(t.literal + at + r, run2,
+                                    (len + len2) | 2u << 6 | s << 8 | s2 << 16 | len << 24);
+                    r += run2;
+                }
+            }
+        } else if (len + shortestPosition <= kLitBits) {
             unsigned r = 0;
-            for (unsigned j = 0; j < c.upTo[room]; ++j) {
-                const unsigned len2 = c.length[j];
-                const unsigned run2 = 1u << (room - len2);
-                const unsigned s2 = c.sorted[j];
-                if (s2 < 256)
-                    fillEntries(t.literal + at + r, run2, (len + len2) | 2u << 6 | s << 8 | s2 << 16 | len << 24);
+            for (unsigned j = 0; j < p.upTo[room]; ++j) {
+                const unsigned run2 = 1u << (room - p.length[j]);
+                fillEntries(t.literal + at + r, run2, fullEntry(s, len, p.sorted[j], p.length[j]));
                 r += run2;
             }
         }
@@ -333,12 +389,6 @@ int readLength(Bits &in)
         }
     }
     return static_cast<int>(len);
-}
-
-// A code of one symbol that takes no bits: every entry is that symbol.
-template <size_t N> void single(uint32_t (&table)[N], unsigned primary, uint32_t entry)
-{
-    std::fill(table, table + (1u << primary), entry);
 }
 
 bool readPre(Bits &in, Tables &t)
@@ -377,20 +427,24 @@ bool readLiteral(Bits &in, Tables &t)
         const unsigned s = in.get(9);
         if (s >= kLiteralCodes)
             return false;
-        // Two of a lone literal per look-up, as with pairs.
-        single(t.literal, kLitBits, s < 256 ? 2u << 6 | s << 8 | s << 16 : literalEntry(s, 0));
+        t.loneLiteral = static_cast<int>(s);
         return true;
     }
     if (n > kLiteralCodes)
         return false;
-    uint8_t lengths[kLiteralCodes];
+    t.loneLiteral = -1;
+    t.literals = n;
+    uint8_t *const lengths = t.literalLengths;
+    unsigned *const count = t.literalCount;
     std::memset(lengths, 0, n);
+    std::fill(count, count + kMaxWord + 1, 0u);
     unsigned i = 0;
     while (i < n) {
         in.refill();
         const unsigned c = decodeSmall(t.pre, 8, in);
         if (c > 2) {
             lengths[i++] = static_cast<uint8_t>(c - 2);
+            ++count[c - 2];
             continue;
         }
         // Runs of unused codes.
@@ -401,7 +455,7 @@ bool readLiteral(Bits &in, Tables &t)
             skip = in.get(9) + 20;
         i = std::min(n, i + skip);
     }
-    return buildLiteral(t, lengths, n);
+    return true;
 }
 
 bool readPosition(Bits &in, Tables &t, unsigned codes, unsigned countBits)
@@ -413,6 +467,7 @@ bool readPosition(Bits &in, Tables &t, unsigned codes, unsigned countBits)
         if (s >= codes)
             return false;
         single(t.position, kPosBits, positionEntry(s, 0));
+        t.positions.lone(s);
         return true;
     }
     if (n > codes)
@@ -451,6 +506,15 @@ inline size_t distance(uint32_t y, uint64_t bits)
     // Two shifts, so that taking no bits at all shifts by no more than 63.
     const uint64_t top = bits >> 1 >> (63 - taken);
     return (y >> 12) + static_cast<size_t>(top & ((uint64_t{1} << extra) - 1));
+}
+
+// The distance of kFull entry `x` with its words at the top of `bits`.
+inline size_t fullDistance(uint32_t x, uint64_t bits)
+{
+    const unsigned taken = x & 63;
+    const unsigned extra = (x >> 6) & 31;
+    const uint64_t top = bits >> 1 >> (63 - taken);
+    return baseDistance((x >> 11) & 31) + static_cast<size_t>(top & ((uint64_t{1} << extra) - 1));
 }
 
 // `len` bytes from `dist` back, `dist` at least 8. Whole chunks: they may
@@ -511,7 +575,7 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t siz
             in.refill();
             blockLeft = in.get(16);
             if (!readPre(in, t) || !readLiteral(in, t) || !readPosition(in, t, kPositions, kCountBits)
-                || in.overrun())
+                || !buildLiteral(t) || in.overrun())
                 return DecodeStatus::Damaged;
             continue;
         }
@@ -548,30 +612,87 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t siz
                 bits <<= n;
                 count -= n;
             };
-            auto literal = [&](uint32_t x) {
-                const unsigned n = (x >> 6) & 3;
-                q[0] = static_cast<uint8_t>(x >> 8);
-                q[1] = static_cast<uint8_t>(x >> 16); // a slack byte when alone
+            auto literal = [&](uint32_t e) {
+                const unsigned n = (e >> 6) & 3;
+                q[0] = static_cast<uint8_t>(e >> 8);
+                q[1] = static_cast<uint8_t>(e >> 16); // a slack byte when alone
                 q += n;
                 blockLeft -= n;
             };
+            // What the entry of a copy takes at most: a copy length's and a
+            // position's word with its extra bits, or the same within the
+            // first look-up (kFull).
+            constexpr unsigned kCopyBits = kMaxWord + kPositionBits;
+            constexpr unsigned kFullBits = kLitBits + (kPositions - 2);
+            // A refill counts 56 bits or more but loads 64 of the stream;
+            // after taking n of them, 64 - n are still the stream's. So an
+            // entry is looked up ahead of the refill that follows wherever
+            // 16 of those remain: the refill's load waits for the bits just
+            // taken, and would otherwise stand between every two look-ups.
+            // `Taken` below counts the bits taken since the last refill.
+            constexpr unsigned kCounted = 56;
+            constexpr unsigned kLoaded = 64;
+            size_t dist = 0;
+            unsigned len = 0;
+            uint32_t x = 0;
+            // The copy of entry `x`, not yet taken; afterwards the buffer
+            // is just refilled and `x` the entry at its top.
+            auto copy = [&](auto taken) {
+                constexpr unsigned kTaken = decltype(taken)::value;
+                len = (x >> 16) & 0x1FF;
+                --blockLeft;
+                if (x & kFull) {
+                    static_assert(kTaken + kFullBits <= kLoaded);
+                    dist = fullDistance(x, bits);
+                    if constexpr (kTaken + kFullBits <= kCounted) {
+                        take(x & 63);
+                        if constexpr (kTaken + kFullBits + kMaxWord <= kLoaded) {
+                            x = lookupLiteral(lit, bits);
+                            refill();
+                        } else {
+                            refill();
+                            x = lookupLiteral(lit, bits);
+                        }
+                    } else {
+                        refill();
+                        take(x & 63);
+                        x = lookupLiteral(lit, bits);
+                        refill();
+                    }
+                    return;
+                }
+                take(x & 63);
+                static_assert(kTaken + kMaxWord + kMaxWord <= kLoaded);
+                const uint32_t y = lookupPosition(pos, bits);
+                if constexpr (kTaken + kCopyBits <= kCounted) {
+                    dist = distance(y, bits);
+                    take(y & 63);
+                    if constexpr (kTaken + kCopyBits + kMaxWord <= kLoaded) {
+                        x = lookupLiteral(lit, bits);
+                        refill();
+                    } else {
+                        refill();
+                        x = lookupLiteral(lit, bits);
+                    }
+                } else {
+                    refill();
+                    dist = distance(y, bits);
+                    take(y & 63);
+                    x = lookupLiteral(lit, bits);
+                    refill();
+                }
+            };
+            using None = std::integral_constant<unsigned, 0>;
+            using One = std::integral_constant<unsigned, kMaxWord>;
+            using Two = std::integral_constant<unsigned, 2 * kMaxWord>;
             bool bad = false;
             if (ipEnd - ip >= 16) {
-                // A refill loads 64 bits of the stream, more than it counts;
-                // after taking n of them, 64 - n are still the stream's. So
-                // the next entry is looked up before the refill that follows
-                // wherever 16 of those remain: the refill's load waits for the
-                // bits just taken, and would otherwise stand between every
-                // two look-ups.
                 refill();
-                uint32_t x = lookupLiteral(lit, bits);
+                x = lookupLiteral(lit, bits);
                 while (ipEnd - ip >= 16 && q < qEnd && blockLeft >= 6) {
-                    // Here the buffer was just refilled and `x` is the entry
-                    // at its top.
-                    size_t dist;
-                    unsigned len;
+                    // Up to three literal entries of 16 bits at most, or a
+                    // copy behind none, one or two of them.
                     if (!(x & kMatch)) {
-                        // Up to three literal entries of 16 bits at most.
                         take(x & 63);
                         literal(x);
                         x = lookupLiteral(lit, bits);
@@ -586,33 +707,12 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t siz
                                 refill();
                                 continue;
                             }
-                        }
-                        // A match behind them: its position word is still
-                        // in the buffer, its extra bits may not be, and
-                        // the next word may not be after them.
-                        take(x & 63);
-                        --blockLeft;
-                        len = (x >> 8) & 0x1FF;
-                        const uint32_t y = lookupPosition(pos, bits);
-                        refill();
-                        dist = distance(y, bits);
-                        take(y & 63);
-                        x = lookupLiteral(lit, bits);
-                        refill();
-                    } else {
-                        take(x & 63);
-                        --blockLeft;
-                        len = (x >> 8) & 0x1FF;
-                        const uint32_t y = lookupPosition(pos, bits);
-                        dist = distance(y, bits);
-                        take(y & 63);
-                        if constexpr (64 - kMaxWord - kPositionBits >= kMaxWord) {
-                            x = lookupLiteral(lit, bits);
-                            refill();
+                            copy(Two());
                         } else {
-                            refill();
-                            x = lookupLiteral(lit, bits);
+                            copy(One());
                         }
+                    } else {
+                        copy(None());
                     }
                     if (DictBits < 13 && dist > kWindow) {
                         bad = true;
@@ -645,11 +745,17 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t siz
             *q++ = static_cast<uint8_t>(x >> 8);
             --left;
         } else {
-            in.skip(x & 63);
-            const unsigned len = (x >> 8) & 0x1FF;
-            const uint32_t y = lookupPosition(pos, in.bits_);
-            const size_t dist = distance(y, in.bits_);
-            in.skip(y & 63);
+            const unsigned len = (x >> 16) & 0x1FF;
+            size_t dist;
+            if (x & kFull) {
+                dist = fullDistance(x, in.bits_);
+                in.skip(x & 63);
+            } else {
+                in.skip(x & 63);
+                const uint32_t y = lookupPosition(pos, in.bits_);
+                dist = distance(y, in.bits_);
+                in.skip(y & 63);
+            }
             if (dist > kWindow)
                 return DecodeStatus::Damaged;
             const unsigned n = left < len ? static_cast<unsigned>(left) : len;
