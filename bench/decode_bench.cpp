@@ -2,11 +2,18 @@
 // archive held in memory: the library's own (FastLzh), libarchive's (the
 // whole archive through archive_read_data_block) and lhasa's
 // (lha_decoder_read). Output goes to a sink that only touches it, so that
-// writing files is not timed. Before timing, ours and lhasa's output are
-// compared entry by entry; a difference ends the run with status 1.
-// Built without libarchive (no libarchive-dev), its column says so.
+// writing files is not timed. libarchive and lhasa check each entry's CRC as
+// they go, ours leaves that to its caller: the column "+crc" times ours with
+// the library's CRC-16 in its sink, the like-for-like figure, and "ratio+"
+// compares that one with libarchive. Before timing, ours and lhasa's output
+// are compared entry by entry; a difference ends the run with status 1.
+// Built without libarchive (no libarchive-dev), its columns say so.
 //
-//   unlha32-bench-decode [-n RUNS] ARCHIVE...
+//   unlha32-bench-decode [-n RUNS] [-o] [-w] ARCHIVE...
+//
+// Times are the thread's CPU time, -w takes wall time. -o times ours alone
+// (no comparison, no other decoder): for a profiler.
+#include "unlha32/crc16.h"
 #include "unlha32/fastlzh.h"
 #include "unlha32/lzhheader.h"
 #include "unlha32/methods.h"
@@ -19,6 +26,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,18 +69,22 @@ uint64_t fnv(uint64_t h, const uint8_t *d, size_t n)
     return h;
 }
 
-bool ours(unlha::FastLzh &dec, const Stream &s, uint64_t *hash)
+bool ours(unlha::FastLzh &dec, const Stream &s, uint64_t *hash, bool crc = false)
 {
     Memory m{s.data, s.size};
     uint64_t h = 0xcbf29ce484222325ull;
+    uint16_t sum = 0;
     const auto st = dec.decode(
         s.dictBits, [&m](uint8_t *b, size_t n) { return m.read(b, n); }, s.original,
         [&](const uint8_t *d, size_t n) {
             if (hash)
                 h = fnv(h, d, n);
+            if (crc)
+                sum = unlha::crc16Update(sum, d, n);
             touched += d[0] + n;
             return true;
         });
+    touched += sum;
     if (hash)
         *hash = h;
     return st == unlha::DecodeStatus::Ok;
@@ -136,10 +148,21 @@ bool libarchive(const std::vector<uint8_t> &file)
 }
 #endif
 
-double seconds(std::chrono::steady_clock::time_point t0)
+// The thread's CPU time by default: on a machine shared with other work
+// the time others held the core would otherwise count as ours. -w takes
+// wall time instead.
+bool wallTime = false;
+
+double now()
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (wallTime)
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
+
+double seconds(double t0) { return now() - t0; }
 
 double median(std::vector<double> v)
 {
@@ -152,17 +175,27 @@ double median(std::vector<double> v)
 int main(int argc, char **argv)
 {
     int runs = 5;
+    bool oursOnly = false;
     int i = 1;
-    if (argc > 2 && std::strcmp(argv[1], "-n") == 0) {
-        runs = std::max(1, std::atoi(argv[2]));
-        i = 3;
+    for (; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-n") == 0 && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "-o") == 0)
+            oursOnly = true;
+        else if (std::strcmp(argv[i], "-w") == 0)
+            wallTime = true;
+        else
+            break;
     }
     if (i >= argc) {
-        std::fprintf(stderr, "usage: %s [-n RUNS] ARCHIVE...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [-n RUNS] [-o] [-w] ARCHIVE...\n", argv[0]);
         return 2;
     }
-    std::printf("%-20s %8s %10s %10s %10s %8s %8s\n", "archive", "entries", "MB", "ours MB/s", "libarchive",
-                "lhasa", "ratio");
+    if (oursOnly)
+        std::printf("%-20s %8s %10s %10s\n", "archive", "entries", "MB", "ours MB/s");
+    else
+        std::printf("%-20s %8s %10s %10s %8s %10s %8s %8s %8s\n", "archive", "entries", "MB", "ours MB/s", "+crc",
+                    "libarchive", "lhasa", "ratio", "ratio+");
     int status = 0;
     for (; i < argc; ++i) {
         const int fd = open(argv[i], O_RDONLY);
@@ -190,6 +223,19 @@ int main(int argc, char **argv)
         close(fd);
         unlha::FastLzh dec;
         std::vector<uint8_t> buf(64 * 1024);
+        const double mb = static_cast<double>(total) / 1e6;
+        const char *base = std::strrchr(argv[i], '/');
+        if (oursOnly) {
+            std::vector<double> t;
+            for (int r = 0; r < runs; ++r) {
+                const auto t0 = now();
+                for (const auto &s : streams)
+                    ours(dec, s, nullptr);
+                t.push_back(seconds(t0));
+            }
+            std::printf("%-20s %8zu %10.1f %10.1f\n", base ? base + 1 : argv[i], streams.size(), mb, mb / median(t));
+            continue;
+        }
         for (const auto &s : streams) {
             uint64_t a = 0, b = 0;
             const bool okA = ours(dec, s, &a);
@@ -201,31 +247,37 @@ int main(int argc, char **argv)
                 status = 1;
             }
         }
-        std::vector<double> tOurs, tArchive, tLhasa;
+        // The decoders take turns within each round, so that a machine
+        // busy with something else slows them all alike.
+        std::vector<double> tOurs, tCrc, tArchive, tLhasa;
         for (int r = 0; r < runs; ++r) {
-            auto t0 = std::chrono::steady_clock::now();
+            auto t0 = now();
             for (const auto &s : streams)
                 ours(dec, s, nullptr);
             tOurs.push_back(seconds(t0));
+            t0 = now();
+            for (const auto &s : streams)
+                ours(dec, s, nullptr, true);
+            tCrc.push_back(seconds(t0));
 #ifdef HOGUREN_BENCH_LIBARCHIVE
-            t0 = std::chrono::steady_clock::now();
+            t0 = now();
             if (!libarchive(file))
                 std::fprintf(stderr, "%s: libarchive failed\n", argv[i]);
             tArchive.push_back(seconds(t0));
 #endif
-            t0 = std::chrono::steady_clock::now();
+            t0 = now();
             for (const auto &s : streams)
                 lhasa(s, buf, nullptr);
             tLhasa.push_back(seconds(t0));
         }
-        const double mb = static_cast<double>(total) / 1e6;
-        const char *base = std::strrchr(argv[i], '/');
-        std::printf("%-20s %8zu %10.1f %10.1f ", base ? base + 1 : argv[i], streams.size(), mb, mb / median(tOurs));
         if (tArchive.empty())
-            std::printf("%10s %8.1f %8s\n", "not built", mb / median(tLhasa), "-");
+            std::printf("%-20s %8zu %10.1f %10.1f %8.1f %10s %8.1f %8s %8s\n", base ? base + 1 : argv[i],
+                        streams.size(), mb, mb / median(tOurs), mb / median(tCrc), "not built", mb / median(tLhasa),
+                        "-", "-");
         else
-            std::printf("%10.1f %8.1f %8.2f\n", mb / median(tArchive), mb / median(tLhasa),
-                        median(tArchive) / median(tOurs));
+            std::printf("%-20s %8zu %10.1f %10.1f %8.1f %10.1f %8.1f %8.2f %8.2f\n", base ? base + 1 : argv[i],
+                        streams.size(), mb, mb / median(tOurs), mb / median(tCrc), mb / median(tArchive),
+                        mb / median(tLhasa), median(tArchive) / median(tOurs), median(tArchive) / median(tCrc));
     }
     if (touched == 42)
         std::puts("");

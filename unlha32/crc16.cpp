@@ -3,6 +3,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace unlha {
 namespace {
 
@@ -74,11 +78,9 @@ uint16_t shiftFactor(uint64_t bytes)
     return result;
 }
 
-} // namespace
-
-uint16_t crc16Update(uint16_t crc, const void *data, std::size_t len)
+// The table-driven CRC: slicing by 8, three runs at once for long buffers.
+uint16_t crcTables(uint16_t crc, const uint8_t *p, std::size_t len)
 {
-    const auto *p = static_cast<const uint8_t *>(data);
     const auto &t = kTables.t;
     // The CRC is linear (start 0, no final xor), so three independent runs
     // over three thirds can be joined afterwards; interleaved, they hide
@@ -105,6 +107,102 @@ uint16_t crc16Update(uint16_t crc, const void *data, std::size_t len)
     while (len--)
         crc = static_cast<uint16_t>((crc >> 8) ^ t[0][(crc ^ *p++) & 0xFF]);
     return crc;
+}
+
+#if defined(__x86_64__)
+// With carry-less multiplication, as x86 processors since about 2010 have
+// it: 64 bytes a step in four 128-bit lanes, several times the tables'
+// speed. A lane of 128 message bits stands for a polynomial, the first bit
+// (bit 0 of the first byte) its highest term; moving it 128 * k bits on is
+// multiplying its halves by x^(128k + 64) and x^(128k) modulo the
+// polynomial, which leaves 80 bits and keeps the lane the same CRC.
+
+// x^n modulo x^16 + x^15 + x^2 + 1.
+constexpr uint32_t powerMod(unsigned n)
+{
+    uint32_t r = 1;
+    for (unsigned i = 0; i < n; ++i) {
+        r <<= 1;
+        if (r & 0x10000)
+            r ^= 0x18005;
+    }
+    return r;
+}
+
+constexpr uint64_t reversed64(uint64_t v)
+{
+    uint64_t r = 0;
+    for (int i = 0; i < 64; ++i)
+        r |= ((v >> i) & 1) << (63 - i);
+    return r;
+}
+
+// The factor for moving a lane `bits` on, as the multiplier of its low and
+// high half. Less one power of x each: the product of two 64-bit operands
+// comes out one bit off in this bit order.
+struct Fold {
+    uint64_t low, high;
+};
+constexpr Fold foldBy(unsigned bits)
+{
+    return {reversed64(powerMod(bits + 64 - 1)), reversed64(powerMod(bits - 1))};
+}
+constexpr Fold kFold512 = foldBy(512);
+constexpr Fold kFold128 = foldBy(128);
+
+__attribute__((target("pclmul,sse2"))) inline __m128i fold(__m128i lane, __m128i k, __m128i next)
+{
+    const __m128i a = _mm_clmulepi64_si128(lane, k, 0x00);
+    const __m128i b = _mm_clmulepi64_si128(lane, k, 0x11);
+    return _mm_xor_si128(_mm_xor_si128(a, b), next);
+}
+
+// `len` at least 128.
+__attribute__((target("pclmul,sse2"))) uint16_t crcClmul(uint16_t crc, const uint8_t *p, std::size_t len)
+{
+    auto load = [](const uint8_t *q) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(q)); };
+    __m128i s0 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(crc));
+    __m128i s1 = load(p + 16);
+    __m128i s2 = load(p + 32);
+    __m128i s3 = load(p + 48);
+    p += 64;
+    len -= 64;
+    const __m128i k4 = _mm_set_epi64x(static_cast<long long>(kFold512.high), static_cast<long long>(kFold512.low));
+    while (len >= 64) {
+        s0 = fold(s0, k4, load(p));
+        s1 = fold(s1, k4, load(p + 16));
+        s2 = fold(s2, k4, load(p + 32));
+        s3 = fold(s3, k4, load(p + 48));
+        p += 64;
+        len -= 64;
+    }
+    const __m128i k1 = _mm_set_epi64x(static_cast<long long>(kFold128.high), static_cast<long long>(kFold128.low));
+    __m128i s = fold(s0, k1, s1);
+    s = fold(s, k1, s2);
+    s = fold(s, k1, s3);
+    // The lane is a message of 16 bytes with the same CRC.
+    uint8_t lane[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(lane), s);
+    return crcTables(crcTables(0, lane, sizeof lane), p, len);
+}
+
+bool haveClmul()
+{
+    static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
+    return have;
+}
+#endif
+
+} // namespace
+
+uint16_t crc16Update(uint16_t crc, const void *data, std::size_t len)
+{
+    const auto *p = static_cast<const uint8_t *>(data);
+#if defined(__x86_64__)
+    if (len >= 256 && haveClmul())
+        return crcClmul(crc, p, len);
+#endif
+    return crcTables(crc, p, len);
 }
 
 } // namespace unlha
