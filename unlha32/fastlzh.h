@@ -1,8 +1,9 @@
 #pragma once
 // The library's own decoder for LHA's static-Huffman methods -lh4- to -lh7-
 // and -lhx-, the methods nearly every archive uses; built for speed: a
-// 64-bit bit buffer refilled a word at a time, one table look-up per short
-// code word, wide match copies, output handed on in large blocks.
+// 64-bit bit buffer refilled a word at a time, one table look-up for two
+// short literals or for a whole copy (length, position and its extra
+// bits), wide match copies, output handed on in large blocks.
 //
 // It is deliberately strict: code lengths the format cannot produce, codes
 // with more or fewer words than there are, a distance beyond the window or
