@@ -21,8 +21,13 @@ namespace {
 struct Memory {
     const uint8_t *p;
     size_t left;
+    size_t piece = 0; // when set, reads end at such steps, uneven ones
     size_t read(uint8_t *buf, size_t len)
     {
+        if (piece != 0) {
+            len = len < piece ? len : piece;
+            piece = piece * 7 % 251 + 1;
+        }
         const size_t n = len < left ? len : left;
         std::memcpy(buf, p, n);
         p += n;
@@ -47,7 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     static unlha::FastLzh ours;
     std::vector<uint8_t> mine;
-    Memory a{stream, streamSize};
+    // Ours is also fed in short pieces, when the size's low byte is odd:
+    // the decoder then often runs short of input within a block.
+    Memory a{stream, streamSize, data[1] & 1 ? size_t{data[1]} : 0};
     const unlha::DecodeStatus st = ours.decode(
         kDictBits[m], [&a](uint8_t *buf, size_t len) { return a.read(buf, len); }, original,
         [&mine](const uint8_t *d, size_t n) {
