@@ -130,6 +130,28 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t siz
             size_t dist = 0;
             unsigned len = 0;
             uint32_t x = 0;
+            // Takes the bits of a copy, which end `Used` bits after the last
+            // refill, once `read` has read what it needs of them and said
+            // how many there are; then looks up the next entry and refills,
+            // the look-up first wherever its word is still in the buffer.
+            auto advance = [&](auto used, auto read) {
+                constexpr unsigned kUsed = decltype(used)::value;
+                if constexpr (kUsed <= kCounted) {
+                    take(read());
+                    if constexpr (kUsed + kMaxWord <= kLoaded) {
+                        x = lookupLiteral(lit, bits);
+                        refill();
+                    } else {
+                        refill();
+                        x = lookupLiteral(lit, bits);
+                    }
+                } else {
+                    refill();
+                    take(read());
+                    x = lookupLiteral(lit, bits);
+                    refill();
+                }
+            };
             // The copy of entry `x`, not yet taken; afterwards the buffer
             // is just refilled and `x` the entry at its top.
             auto copy = [&](auto taken) {
@@ -139,43 +161,16 @@ DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t siz
                 if (x & kFull) {
                     static_assert(kTaken + kFullBits <= kLoaded);
                     dist = fullDistance(x, bits);
-                    if constexpr (kTaken + kFullBits <= kCounted) {
-                        take(x & 63);
-                        if constexpr (kTaken + kFullBits + kMaxWord <= kLoaded) {
-                            x = lookupLiteral(lit, bits);
-                            refill();
-                        } else {
-                            refill();
-                            x = lookupLiteral(lit, bits);
-                        }
-                    } else {
-                        refill();
-                        take(x & 63);
-                        x = lookupLiteral(lit, bits);
-                        refill();
-                    }
+                    advance(std::integral_constant<unsigned, kTaken + kFullBits>{}, [&] { return x & 63; });
                     return;
                 }
                 take(x & 63);
                 static_assert(kTaken + kMaxWord + kMaxWord <= kLoaded);
                 const uint32_t y = lookupPosition(pos, bits);
-                if constexpr (kTaken + kCopyBits <= kCounted) {
+                advance(std::integral_constant<unsigned, kTaken + kCopyBits>{}, [&] {
                     dist = distance(y, bits);
-                    take(y & 63);
-                    if constexpr (kTaken + kCopyBits + kMaxWord <= kLoaded) {
-                        x = lookupLiteral(lit, bits);
-                        refill();
-                    } else {
-                        refill();
-                        x = lookupLiteral(lit, bits);
-                    }
-                } else {
-                    refill();
-                    dist = distance(y, bits);
-                    take(y & 63);
-                    x = lookupLiteral(lit, bits);
-                    refill();
-                }
+                    return y & 63;
+                });
             };
             using None = std::integral_constant<unsigned, 0>;
             using One = std::integral_constant<unsigned, kMaxWord>;
