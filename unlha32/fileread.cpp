@@ -17,16 +17,8 @@ ssize_t preadOnce(int fd, void *buf, size_t len, uint64_t off)
 
 bool readFull(int fd, uint64_t off, void *buf, size_t len)
 {
-    auto *p = static_cast<uint8_t *>(buf);
-    while (len > 0) {
-        const ssize_t r = preadOnce(fd, p, len, off);
-        if (r <= 0)
-            return false;
-        p += r;
-        off += static_cast<uint64_t>(r);
-        len -= static_cast<size_t>(r);
-    }
-    return true;
+    Window w{fd, off, off + len};
+    return w.readAll(buf, len) == len;
 }
 
 size_t Window::read(void *buf, size_t len)
