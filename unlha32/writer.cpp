@@ -37,9 +37,8 @@ struct LiveTemp {
     int dirFd;
     char name[64];
 };
-constexpr int kLiveTemps = 1024;
 std::mutex liveMutex;
-LiveTemp liveTemps[kLiveTemps];
+LiveTemp liveTemps[kMaxNamedTemps];
 bool liveClosed = false;
 
 // The key of the temporary names' tags: this machine's identity, which an

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -74,6 +75,10 @@ std::string tempName(pid_t pid, uint64_t random);
 // The process that made the temporary name `name`, 0 when `name` is not one
 // this machine made.
 pid_t tempOwner(const char *name);
+
+// Named temporary files one process has at most, all runs together; beyond
+// it a new one is refused as a process out of descriptors would be.
+constexpr int kMaxNamedTemps = 1024;
 
 // Removes every named temporary file this process has open, for a process
 // that is made to end in the middle of a run; new ones are refused from

@@ -182,6 +182,32 @@ private slots:
         QCOMPARE(readAll(first.out + "/" + oldForm), QByteArray("entry"));
     }
 
+    // The process's table of named temporary files, full and one beyond:
+    // refused as a lack of descriptors is, and usable again once one goes.
+    void namedTempsAtTheirLimit()
+    {
+        QTemporaryDir dir;
+        unlha::SafeWriter w;
+        QVERIFY(w.open(dir.path().toStdString()));
+        unlha::WriteError err;
+        int sysError = 0;
+        const unlha::Folder root = w.parentFolder({"x"}, err, sysError);
+        std::vector<unlha::TempFile> temps(unlha::kMaxNamedTemps + 1);
+        for (int i = 0; i < unlha::kMaxNamedTemps; ++i) {
+            QVERIFY(w.createNamedTemp(root, temps[i], sysError));
+            ::close(temps[i].fd); // the name stays recorded; the descriptor is not needed
+            temps[i].fd = -1;
+        }
+        QVERIFY(!w.createNamedTemp(root, temps.back(), sysError));
+        QCOMPARE(sysError, EMFILE);
+        QVERIFY(w.discard(temps.front()));
+        QVERIFY(w.createNamedTemp(root, temps.back(), sysError));
+        QCOMPARE(leftovers(dir.path()).size(), unlha::kMaxNamedTemps);
+        for (auto &t : temps)
+            QVERIFY(w.discard(t));
+        QCOMPARE(leftovers(dir.path()), QStringList());
+    }
+
     // A run killed in the middle of an entry (SIGKILL: nothing of the
     // library runs) leaves no file, half written or otherwise.
     void killedRunLeavesNothing_data()
