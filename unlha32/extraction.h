@@ -24,6 +24,8 @@
 namespace unlha {
 
 constexpr uint64_t kProgressStep = 64 * 1024;
+// Files in flight at most on the workers, each with an open temporary file.
+constexpr std::size_t kMaxFilesInFlight = 64;
 // The longest the progress stays still while bytes are being done.
 constexpr std::chrono::milliseconds kProgressInterval{100};
 
@@ -165,7 +167,7 @@ private:
     std::vector<uint64_t> links_;
     std::vector<uint64_t> folders_;
     // Files in flight at most, as the descriptors allow.
-    std::size_t filesInFlight_ = 64;
+    std::size_t filesInFlight_ = kMaxFilesInFlight;
     // Whether files are in flight, whose end frees descriptors.
     bool mayWait_ = false;
     // The entry to be taken up again, by its header offset, and the

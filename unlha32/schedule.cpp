@@ -45,7 +45,7 @@ void Extraction::fitDescriptors()
     const std::size_t folders = std::clamp<std::size_t>(spare / 4, 1, kMaxCachedFolders);
     writer_.setFolderLimit(folders);
     const std::size_t rest = spare > folders + kFewestDescriptors ? spare - folders - kFewestDescriptors : 0;
-    filesInFlight_ = std::clamp<std::size_t>(rest / 2, 1, 64);
+    filesInFlight_ = std::clamp<std::size_t>(rest / 2, 1, kMaxFilesInFlight);
 }
 
 // Decoding on the extraction's own thread, with the writes on the pipe's.
