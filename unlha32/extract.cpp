@@ -28,8 +28,8 @@ void Extraction::makeLinks()
         WriteError err = WriteError::None;
         int sysError = 0;
         // Asked only after the target is known to be acceptable.
-        const int dirFd = writer_.parentFolder(path.components, err, sysError);
-        if (dirFd >= 0 && writer_.existing(dirFd, path.components.back()) == SafeWriter::Existing::Other
+        const Folder dir = writer_.parentFolder(path.components, err, sysError);
+        if (dir && writer_.existing(dir.fd(), path.components.back()) == SafeWriter::Existing::Other
             && writer_.linkStaysInside({path.components.begin(), path.components.end() - 1}, target)) {
             const Decision d = decideOverwrite(display);
             if (d == Decision::Cancel) {
@@ -90,6 +90,7 @@ int Extraction::run(const std::string &archiveName)
         report_.fail(UNLHA_ERR_WRITE, format(msg::kCauseWrite, destination_, systemErrorText(errno)));
         return report_.result();
     }
+    fitDescriptors();
     obs_.begin(survey.totalBytes, static_cast<std::size_t>(survey.files));
 
     EntrySource entries(fd_, fileSize_, survey.firstOffset, survey.entries);

@@ -14,7 +14,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -22,6 +24,8 @@
 namespace unlha {
 
 constexpr uint64_t kProgressStep = 64 * 1024;
+// Files in flight at most on the workers, each with an open temporary file.
+constexpr std::size_t kMaxFilesInFlight = 64;
 // The longest the progress stays still while bytes are being done.
 constexpr std::chrono::milliseconds kProgressInterval{100};
 
@@ -73,6 +77,7 @@ struct Pending {
     EntryLog log;
     Next next = Next::Go;
     bool isFile = false; // counted as done when reported
+    bool again = false;  // nothing done for want of descriptors: to be taken up again
     std::unique_ptr<FileWork> file;
 };
 
@@ -96,11 +101,15 @@ private:
     // data is decoded, checked and named, or abandoned.
     Decision decideOverwrite(const std::string &display);
     void prepare(const Entry &e, const DecodedPath &path, std::string display, Pending &p);
-    void prepareFile(const Entry &e, const DecodedPath &path, const std::string &display, Pending &p);
+    void prepareFile(const Entry &e, const DecodedPath &path, const std::string &display,
+                     std::optional<bool> answer, Pending &p);
+    bool waitInstead(int sysError, const Entry &e, std::optional<bool> answer, Pending &p);
     void completeFile(Pending &p);
     Next finish(Pending &p);
     void abandon(Pending &p);
-    Next writeFailure(EntryLog &log, const std::string &display, WriteError err, int sysError);
+    // `needed`: the bytes the entry takes, to tell a full disk by.
+    Next writeFailure(EntryLog &log, const std::string &display, WriteError err, int sysError,
+                      uint64_t needed = 0);
     void skippedExisting(EntryLog &log, const std::string &display);
     void discardTemp(FileWork &f, EntryLog &log);
     std::string displayOf(const Entry &e, const DecodedPath &path);
@@ -111,6 +120,9 @@ private:
     bool extractSequential(EntrySource &entries);
     bool extractParallel(EntrySource &entries, int workers);
     bool useParallel(const Survey &survey) const;
+    // Sizes the kept folders and the files in flight to the descriptors
+    // the process has left.
+    void fitDescriptors();
 
     // After the entries (extract.cpp).
     void makeLinks();
@@ -154,6 +166,15 @@ private:
     // at the end: a few bytes each, whatever the number of entries.
     std::vector<uint64_t> links_;
     std::vector<uint64_t> folders_;
+    // Files in flight at most, as the descriptors allow.
+    std::size_t filesInFlight_ = kMaxFilesInFlight;
+    // Whether files are in flight, whose end frees descriptors.
+    bool mayWait_ = false;
+    // The entry to be taken up again, by its header offset, and the
+    // overwrite answer given about it.
+    static constexpr uint64_t kNoEntry = std::numeric_limits<uint64_t>::max();
+    uint64_t retryOffset_ = kNoEntry;
+    std::optional<bool> retryAnswer_;
     bool replaceAll_ = false;
     bool skipAll_ = false;
     std::size_t filesDone_ = 0;

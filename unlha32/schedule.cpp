@@ -3,6 +3,9 @@
 #include "unlha32/messages.h"
 #include "unlha32/unlha32.h"
 
+#include <dirent.h>
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <deque>
 
@@ -13,7 +16,37 @@ namespace {
 // workers decode.
 constexpr std::chrono::milliseconds kPollInterval{20};
 
+// Descriptors the process may still open; a great many when unlimited.
+std::size_t spareDescriptors()
+{
+    rlimit rl{};
+    if (::getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_cur == RLIM_INFINITY)
+        return 1 << 20;
+    std::size_t open = 0;
+    if (DIR *d = ::opendir("/proc/self/fd")) {
+        while (const dirent *ent = ::readdir(d))
+            open += ent->d_name[0] != '.';
+        ::closedir(d);
+        open = open > 0 ? open - 1 : 0; // the listing's own
+    } else {
+        open = 16; // a guess; running short only makes the run wait
+    }
+    return rl.rlim_cur > open ? static_cast<std::size_t>(rl.rlim_cur - open) : 0;
+}
+
 } // namespace
+
+void Extraction::fitDescriptors()
+{
+    const std::size_t spare = spareDescriptors();
+    // A quarter for the kept folders; the rest, less what one file at a
+    // time needs, for files in flight, each with its temporary file and,
+    // where the file system has no unnamed ones, its folder.
+    const std::size_t folders = std::clamp<std::size_t>(spare / 4, 1, kMaxCachedFolders);
+    writer_.setFolderLimit(folders);
+    const std::size_t rest = spare > folders + kFewestDescriptors ? spare - folders - kFewestDescriptors : 0;
+    filesInFlight_ = std::clamp<std::size_t>(rest / 2, 1, kMaxFilesInFlight);
+}
 
 // Decoding on the extraction's own thread, with the writes on the pipe's.
 void Extraction::decodeHere(FileWork &f)
@@ -57,7 +90,7 @@ bool Extraction::extractParallel(EntrySource &entries, int workers)
     DecodePool pool(fd_, workers, done_);
     // Enough entries ahead to keep every worker busy on small files; each
     // holds one open temporary file.
-    const std::size_t ahead = static_cast<std::size_t>(std::min(64, 16 * workers));
+    std::size_t ahead = std::min(filesInFlight_, static_cast<std::size_t>(16 * workers));
     // Nor much more data than the workers need next: the name and count the
     // progress window shows stay close to what is really being decoded.
     constexpr uint64_t kAheadBytes = 8 * 1024 * 1024;
@@ -120,9 +153,17 @@ bool Extraction::extractParallel(EntrySource &entries, int workers)
             for (std::size_t i = 1; i <= path.components.size() && !depends && !uncommitted.empty(); ++i)
                 depends = uncommitted.count(pathKey(path.components, i)) != 0;
             if (!depends) {
-                haveNext = false;
                 Pending p;
+                mayWait_ = !uncommitted.empty();
                 prepare(e, path, displayOf(e, path), p);
+                mayWait_ = false;
+                if (p.again) {
+                    // Out of descriptors: fewer files in flight from now on,
+                    // and this entry again once the first of them is done.
+                    ahead = std::max<std::size_t>(1, window.size());
+                    continue;
+                }
+                haveNext = false;
                 if (p.next == Next::Stop)
                     taking = false;
                 if (p.file) {

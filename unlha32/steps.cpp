@@ -28,7 +28,8 @@ Extraction::Decision Extraction::decideOverwrite(const std::string &display)
     return Decision::Cancel;
 }
 
-Next Extraction::writeFailure(EntryLog &log, const std::string &display, WriteError err, int sysError)
+Next Extraction::writeFailure(EntryLog &log, const std::string &display, WriteError err, int sysError,
+                              uint64_t needed)
 {
     switch (err) {
     case WriteError::Unsafe:
@@ -50,6 +51,10 @@ Next Extraction::writeFailure(EntryLog &log, const std::string &display, WriteEr
     case WriteError::None:
         break;
     }
+    // Some file systems (FAT through FUSE) refuse writes onto a full disk as
+    // "not permitted": the free space tells which it was.
+    if ((sysError == EPERM || sysError == EACCES) && writer_.outOfSpace(needed))
+        sysError = ENOSPC;
     // A full disk, a read-only or vanished destination fails every following
     // entry too; a name or permission refused further down only this one.
     const bool refusedHere =
@@ -96,9 +101,24 @@ std::string Extraction::displayOf(const Entry &e, const DecodedPath &path)
     return display;
 }
 
+// Out of descriptors while files are in flight: nothing is done, and the
+// entry is taken up again once some of them are done, with the answer
+// already given about it.
+bool Extraction::waitInstead(int sysError, const Entry &e, std::optional<bool> answer, Pending &p)
+{
+    if ((sysError != EMFILE && sysError != ENFILE) || !mayWait_)
+        return false;
+    p.again = true;
+    retryOffset_ = e.headerOffset;
+    retryAnswer_ = answer;
+    return true;
+}
+
 // Everything up to the decoding: the folder, the overwrite question and the
 // temporary file. Runs on the extraction's thread, in archive order.
-void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std::string &display, Pending &p)
+// `answer` is the overwrite answer given when the entry was first taken up.
+void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std::string &display,
+                             std::optional<bool> answer, Pending &p)
 {
     if (e.hasUnixMode) {
         const auto type = e.unixMode & S_IFMT;
@@ -115,14 +135,16 @@ void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std:
     }
     WriteError err = WriteError::None;
     int sysError = 0;
-    const int dirFd = writer_.parentFolder(path.components, err, sysError);
-    if (dirFd < 0) {
+    const Folder dir = writer_.parentFolder(path.components, err, sysError);
+    if (!dir) {
+        if (err == WriteError::Io && waitInstead(sysError, e, answer, p))
+            return;
         skipBytes(e);
-        p.next = writeFailure(p.log, display, err, sysError);
+        p.next = writeFailure(p.log, display, err, sysError, e.originalSize);
         return;
     }
     bool replace = false;
-    switch (writer_.existing(dirFd, path.components.back())) {
+    switch (writer_.existing(dir.fd(), path.components.back())) {
     case SafeWriter::Existing::Folder:
         // An OS/2 folder's attributes meet their folder: nothing to say.
         if (e.osId != '2')
@@ -130,7 +152,7 @@ void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std:
         skipBytes(e);
         return;
     case SafeWriter::Existing::Other:
-        switch (decideOverwrite(display)) {
+        switch (answer ? (*answer ? Decision::Replace : Decision::Skip) : decideOverwrite(display)) {
         case Decision::Replace: replace = true; break;
         case Decision::Skip:
             skippedExisting(p.log, display);
@@ -146,9 +168,11 @@ void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std:
         break;
     }
     auto f = std::make_unique<FileWork>();
-    if (!writer_.createTemp(dirFd, f->tmp, sysError)) {
+    if (!writer_.createTemp(dir, f->tmp, sysError)) {
+        if (waitInstead(sysError, e, replace, p))
+            return;
         skipBytes(e);
-        p.next = writeFailure(p.log, display, WriteError::Io, sysError);
+        p.next = writeFailure(p.log, display, WriteError::Io, sysError, e.originalSize);
         return;
     }
     f->entry = e;
@@ -163,7 +187,12 @@ void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std:
 
 void Extraction::prepare(const Entry &e, const DecodedPath &path, std::string display, Pending &p)
 {
-    obs_.entry(display);
+    const bool again = retryOffset_ == e.headerOffset;
+    const std::optional<bool> answer = again ? retryAnswer_ : std::nullopt;
+    retryOffset_ = kNoEntry;
+    retryAnswer_.reset();
+    if (!again)
+        obs_.entry(display);
     p.isFile = e.kind == EntryKind::File;
     if (path.components.empty() && e.kind == EntryKind::Directory)
         return; // the destination itself
@@ -186,6 +215,8 @@ void Extraction::prepare(const Entry &e, const DecodedPath &path, std::string di
         WriteError err = WriteError::None;
         int sysError = 0;
         if (!writer_.makeFolder(path.components, created, err, sysError)) {
+            if (err == WriteError::Io && waitInstead(sysError, e, std::nullopt, p))
+                return;
             p.next = writeFailure(p.log, display, err == WriteError::None ? WriteError::Io : err, sysError);
             return;
         }
@@ -201,7 +232,7 @@ void Extraction::prepare(const Entry &e, const DecodedPath &path, std::string di
         links_.push_back(e.headerOffset);
         return;
     }
-    prepareFile(e, path, display, p);
+    prepareFile(e, path, display, answer, p);
 }
 
 namespace {
@@ -230,16 +261,16 @@ void Extraction::completeFile(Pending &p)
     int sysError = 0;
     // The folder again from the writer, by its path: it may have been moved
     // or swapped for a link while the data was decoded.
-    const int dirFd = writer_.parentFolder(f.path, err, sysError, true);
-    if (dirFd < 0 || r.cancelled || r.writeError != 0) {
+    const Folder dir = writer_.parentFolder(f.path, err, sysError, true);
+    if (!dir || r.cancelled || r.writeError != 0) {
         discardTemp(f, p.log);
-        if (dirFd < 0) {
+        if (!dir) {
             p.next = writeFailure(p.log, f.display, err == WriteError::None ? WriteError::Io : err, sysError);
         } else if (r.cancelled) {
             p.log.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
             p.next = Next::Stop;
         } else {
-            p.next = writeFailure(p.log, f.display, WriteError::Io, r.writeError);
+            p.next = writeFailure(p.log, f.display, WriteError::Io, r.writeError, e.originalSize);
         }
         return;
     }
@@ -263,16 +294,16 @@ void Extraction::completeFile(Pending &p)
     if (e.osId == 'm' && !keepMacDataFork(f)) {
         const int writeError = errno;
         discardTemp(f, p.log);
-        p.next = writeFailure(p.log, f.display, WriteError::Io, writeError);
+        p.next = writeFailure(p.log, f.display, WriteError::Io, writeError, e.originalSize);
         return;
     }
     f.job.out = -1;
-    err = writer_.commit(dirFd, f.tmp, f.path.back(), e.unixMode, e.hasUnixMode, e.mtime, e.hasMtime, f.replace,
+    err = writer_.commit(dir.fd(), f.tmp, f.path.back(), e.unixMode, e.hasUnixMode, e.mtime, e.hasMtime, f.replace,
                          sysError);
     if (f.tmp.live())
         discardTemp(f, p.log);
     if (err != WriteError::None) {
-        p.next = writeFailure(p.log, f.display, err, sysError);
+        p.next = writeFailure(p.log, f.display, err, sysError, e.originalSize);
         return;
     }
     p.log.item(msg::kExtracted, f.display);

@@ -11,8 +11,9 @@ DRIVER=$1
 SAMPLE=$2
 CORPUS=${HOGUREN_CORPUS:-}
 
-# name, destination, archive, expected result, what the destination may hold:
-# all = the reference exactly, none = nothing, part = reference files only.
+# name, destination, archive, expected result, what the destination may hold
+# (all = the reference exactly, none = nothing, part = reference files only),
+# and words the report must hold, if any.
 ROWS=(
   "ntfs       ntfs      sample                    0      all"
   "fat        fat       corpus:lha213/subdir.lzh  0      all"
@@ -21,7 +22,10 @@ ROWS=(
   "bindfs     bindfs    sample                    0      all"
   "read-only  readonly  sample                    32772  none"
   # 8 KiB, less than the sample's データ.txt alone.
-  "full       full      sample                    32772  part"
+  "full       full      sample                    32772  part  空き容量が足りません"
+  # fusefat says "not permitted" when full: the run stops as on any full disk,
+  # before the small file after the big one.
+  "fat-full   fat       zeros:a.txt=1000,big.bin=9000000,c.txt=1000  32772  part  空き容量が足りません"
 )
 
 TMP=$(mktemp -d "${TMPDIR:-/tmp}/hoguren-fs.XXXXXX")
@@ -49,10 +53,37 @@ extract() {
   awk '/^result / {print $2}' "$3"
 }
 
+# zeros_archive OUT NAME=SIZE,...: stored entries of zero bytes, whose CRC is
+# 0, at header level 0.
+zeros_archive() {
+  local out=$1 spec=$2 item name size hsize sum i hex
+  : >"$out"
+  IFS=, read -ra items <<<"$spec"
+  for item in "${items[@]}"; do
+    name=${item%%=*} size=${item#*=}
+    le32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+    # -lh0-, packed and original size, 2010-01-01 as an MS-DOS time, a
+    # file's attribute, level 0, the name, CRC 0.
+    hex="\\x2d\\x6c\\x68\\x30\\x2d$(le32 "$size")$(le32 "$size")\\x00\\x00\\x21\\x3c\\x20\\x00"
+    hex+=$(printf '\\x%02x' ${#name})
+    for ((i = 0; i < ${#name}; i++)); do hex+=$(printf '\\x%02x' "'${name:i:1}"); done
+    hex+="\\x00\\x00"
+    hsize=$((22 + ${#name}))
+    sum=0
+    for byte in $(printf "$hex" | od -An -tu1); do sum=$((sum + byte)); done
+    printf "$(printf '\\x%02x\\x%02x' "$hsize" $((sum & 255)))$hex" >>"$out"
+    head -c "$size" /dev/zero >>"$out"
+  done
+  printf '\0' >>"$out"
+}
+
 # The archive of a row, or empty with the reason printed.
 archive_of() {
   case $1 in
     sample) echo "$SAMPLE" ;;
+    zeros:*)
+      local out="$TMP/$2.lzh"
+      zeros_archive "$out" "${1#zeros:}" && echo "$out" ;;
     corpus:*)
       if [ -n "$CORPUS" ] && [ -f "$CORPUS/${1#corpus:}" ]; then echo "$CORPUS/${1#corpus:}"
       else echo "SKIP $2: no compatibility corpus (${1#corpus:})" >&2; fi ;;
@@ -134,7 +165,7 @@ mount_row() {
 }
 
 for row in "${ROWS[@]}"; do
-  read -r name kind what expected left <<<"$row"
+  read -r name kind what expected left words <<<"$row"
   archive=$(archive_of "$what" "$name")
   [ -n "$archive" ] || continue
   reference "$archive" || continue
@@ -148,6 +179,10 @@ for row in "${ROWS[@]}"; do
   result=$(extract "$archive" "$dest" "$m.out")
   if [ "$result" != "$expected" ]; then
     fail "$name: result ${result:-none}, expected $expected"
+    sed 's/^/    /' "$m.out"
+  fi
+  if [ -n "$words" ] && ! grep -qF "$words" "$m.out"; then
+    fail "$name: the report does not say $words"
     sed 's/^/    /' "$m.out"
   fi
   leftovers=$(find "$m" -name '.unlha-*' 2>&1)
@@ -170,6 +205,38 @@ for row in "${ROWS[@]}"; do
   [ "$failures" -eq "$before" ] && echo "ok $name"
   unmount "$m"
 done
+
+# A run killed mid-entry on FAT, which has no unnamed files, leaves its
+# temporary file; the next run into that folder removes it.
+killed_row() {
+  local name=killed-fat m="$TMP/killed-fat" big="$TMP/killed-big.lzh" small="$TMP/killed-small.lzh" pid left i
+  mount_row "$name" fat "$m" || return 0
+  ran=$((ran + 1))
+  zeros_archive "$big" big.bin=60000000
+  zeros_archive "$small" small.txt=10
+  "$DRIVER" "$big" "$m/dest" >/dev/null 2>&1 &
+  pid=$!
+  for ((i = 0; i < 500; i++)); do
+    left=$(find "$m/dest" -name '.unlha-*' | head -n 1)
+    [ -n "$left" ] && break
+    sleep 0.01
+  done
+  kill -9 "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  if [ -z "$left" ] || [ ! -e "$left" ]; then
+    echo "SKIP $name: the run ended before it could be killed mid-entry"
+  else
+    extract "$small" "$m/dest" "$m.out" >/dev/null
+    left=$(find "$m/dest" -name '.unlha-*')
+    if [ -n "$left" ] || [ ! -f "$m/dest/small.txt" ]; then
+      fail "$name: after the next run: $(ls -A "$m/dest" | tr '\n' ' ')"
+    else
+      echo "ok $name"
+    fi
+  fi
+  unmount "$m"
+}
+killed_row
 
 if (( failures )); then
   echo "$failures failure(s)"

@@ -8,7 +8,10 @@
 
 #include <QTest>
 
+#include "unlha32/writer.h"
+
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using testlzh::Item;
@@ -257,6 +260,117 @@ private slots:
                 QVERIFY(!obs.progressWentBack);
             }
         }
+    }
+
+    // Files in flight up to the window and one beyond, each in a folder of
+    // its own, with a folder entry and a link after them: the same outcome
+    // as one worker.
+    void windowEdges_data()
+    {
+        QTest::addColumn<int>("workers");
+        QTest::addColumn<int>("files");
+        for (int workers : {2, 4}) {
+            const int window = 16 * workers;
+            QTest::addRow("%d workers, %d files", workers, window) << workers << window;
+            QTest::addRow("%d workers, %d files", workers, window + 1) << workers << window + 1;
+        }
+    }
+
+    void windowEdges()
+    {
+        QFETCH(int, workers);
+        QFETCH(int, files);
+        QList<Item> items;
+        for (int i = 0; i < files; ++i)
+            items << Item{"x.bin", "w" + QByteArray::number(i) + "\xFF", content(i, 3000 + i)};
+        Item folder{"w0"};
+        folder.directory = true;
+        folder.mode = 040750;
+        items << folder;
+        Item link = testlzh::linkItem("l", "../w" + QByteArray::number(files - 1) + "/x.bin");
+        link.dir = "w0\xFF";
+        items << link;
+        const QString arc = save(QString("window%1.lzh").arg(files), testlzh::archive(items, 2));
+        const Outcome seq = extract(arc, 1);
+        QCOMPARE(seq.result, UNLHA_OK);
+        QCOMPARE(seq.files.size(), 2 * files + 1);
+        QCOMPARE(seq.files.value("w0/l"), "link:../w" + QByteArray::number(files - 1) + "/x.bin");
+        compareOutcomes(seq, extract(arc, workers));
+    }
+
+    // Under a low limit of descriptors the run takes fewer files at once and
+    // extracts everything; with too few for even one file it stops with
+    // that cause, leaving nothing half written.
+    void descriptorLimits_data()
+    {
+        QTest::addColumn<int>("spare"); // descriptors beyond those open, or the whole limit when negative
+        QTest::addColumn<int>("expected");
+        QTest::newRow("limit of 64") << -64 << UNLHA_OK;
+        // The archive's and the destination's, and what one file needs.
+        const int fewest = 2 + int(unlha::kFewestDescriptors);
+        QTest::newRow("the fewest") << fewest << UNLHA_OK;
+        QTest::newRow("the fewest and one") << fewest + 1 << UNLHA_OK;
+        QTest::newRow("one beyond the archive's and the destination's") << 3 << UNLHA_ERR_WRITE;
+    }
+
+    void descriptorLimits()
+    {
+        QFETCH(int, spare);
+        QFETCH(int, expected);
+        QList<Item> items;
+        QMap<QString, QByteArray> source;
+        for (int i = 0; i < 3000; ++i) {
+            const QByteArray dir = "d" + QByteArray::number(i % 30);
+            items << Item{"f" + QByteArray::number(i), dir + "\xFF", content(i, i % 300)};
+            source.insert(QString::fromLatin1(dir + "/f" + QByteArray::number(i)), items.last().data);
+        }
+        const QString arc = save("limits.lzh", testlzh::archive(items, 2));
+        QTemporaryDir dir;
+        const QString out = dir.path() + "/out";
+        QDir().mkdir(out);
+        QString report;
+        int pipeFds[2];
+        QVERIFY(::pipe(pipeFds) == 0);
+        const int code = inChild([&] {
+            ::close(pipeFds[0]);
+            rlimit rl{};
+            ::getrlimit(RLIMIT_NOFILE, &rl);
+            // Counted here, in the child, just before the run.
+            int open = -1; // the listing's own
+            for (const auto &e : QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+                Q_UNUSED(e);
+                ++open;
+            }
+            rl.rlim_cur = rlim_t(spare < 0 ? -spare : open + spare);
+            if (::setrlimit(RLIMIT_NOFILE, &rl) != 0)
+                return 100;
+            Scripted obs;
+            unlha::Report rep;
+            const int r = unlha::extractArchive(arc.toStdString(), out.toStdString(), obs, rep, 2);
+            const std::string text = rep.text();
+            (void)!::write(pipeFds[1], text.data(), text.size());
+            return r == UNLHA_OK ? 0 : r - 0x8000;
+        });
+        ::close(pipeFds[1]);
+        QByteArray text;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
+            text.append(buf, int(n));
+        ::close(pipeFds[0]);
+        report = QString::fromUtf8(text);
+        QCOMPARE(code, expected == UNLHA_OK ? 0 : expected - 0x8000);
+        const auto files = fileTree(out);
+        int whole = 0;
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            if (it.value() == "dir")
+                continue;
+            QVERIFY2(source.value(it.key()) == it.value(), qPrintable(it.key())); // nothing half written or stray
+            ++whole;
+        }
+        if (expected == UNLHA_OK)
+            QCOMPARE(whole, 3000);
+        else
+            QVERIFY2(report.endsWith(QString::fromUtf8("開いているファイルが多すぎます）\n")), qPrintable(report.right(200)));
     }
 
     void progressReachesTheTotal()

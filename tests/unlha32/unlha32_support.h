@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -144,11 +145,12 @@ struct Run {
         report = QString::fromUtf8(buf.c_str());
         return r;
     }
-    int with(unlha::Observer &obs, const QByteArray &archive)
+    // Through the extraction itself; `workers` 0 is one per core.
+    int with(unlha::Observer &obs, const QByteArray &archive, int workers = 0)
     {
         writeFile(arc, archive);
         unlha::Report rep;
-        const int r = unlha::extractArchive(arc.toStdString(), out.toStdString(), obs, rep);
+        const int r = unlha::extractArchive(arc.toStdString(), out.toStdString(), obs, rep, workers);
         report = QString::fromStdString(rep.text());
         return r;
     }
@@ -156,3 +158,19 @@ struct Run {
     // The cause of a failure is the report's last line.
     QString causeLine() const { return report.section('\n', -2, -2); }
 };
+
+// Runs `body` in a forked child, so that what it changes (descriptor limits)
+// or how it ends (killed) leaves the test process alone. Its exit code, or
+// 128 plus the signal that ended it.
+inline int inChild(const std::function<int()> &body, const std::function<void(pid_t)> &whileRunning = {})
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(body());
+    if (pid > 0 && whileRunning)
+        whileRunning(pid);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
