@@ -12,41 +12,49 @@ namespace {
 
 constexpr unsigned char kDirSeparator = 0xFF;
 
-// The stored path with '\', '/' and 0xFF alike as one '/', none first or
-// last: the same path however an archiver wrote it.
-std::string storedPath(const Entry &e)
+// Walks the stored path with '\', '/' and 0xFF alike as one '/', none first
+// or last, giving `put` each byte: the same path however an archiver wrote
+// it. Unicode names where the entry has them.
+template <typename Put>
+void walkStoredPath(const Entry &e, Put put)
 {
     const std::string &dir = e.hasUnicodeDir ? e.unicodeDir : e.rawDir;
     const std::string &name = e.hasUnicodeName ? e.unicodeName : e.rawName;
-    std::string out;
-    out.reserve(dir.size() + name.size() + 1);
-    auto put = [&out](const std::string &s) {
+    bool any = false;
+    bool pending = false; // a separator, written only when more follows
+    auto walk = [&](const std::string &s) {
         for (const char ch : s) {
             const auto c = static_cast<unsigned char>(ch);
             if (c == '\\' || c == '/' || c == kDirSeparator) {
-                if (!out.empty() && out.back() != '/')
-                    out += '/';
+                pending = any;
             } else {
-                out += ch;
+                if (pending)
+                    put('/');
+                put(ch);
+                any = true;
+                pending = false;
             }
         }
     };
-    put(dir);
-    if (!out.empty() && out.back() != '/')
-        out += '/';
-    put(name);
-    if (!out.empty() && out.back() == '/')
-        out.pop_back();
+    walk(dir);
+    pending = any;
+    walk(name);
+}
+
+std::string storedPath(const Entry &e)
+{
+    std::string out;
+    walkStoredPath(e, [&out](char c) { out += c; });
     return out;
 }
 
-uint64_t fnv1a(const std::string &s)
+uint64_t storedPathHash(const Entry &e)
 {
-    uint64_t h = 0xCBF29CE484222325ull;
-    for (const char ch : s) {
-        h ^= static_cast<unsigned char>(ch);
+    uint64_t h = 0xCBF29CE484222325ull; // FNV-1a
+    walkStoredPath(e, [&h](char c) {
+        h ^= static_cast<unsigned char>(c);
         h *= 0x100000001B3ull;
-    }
+    });
     return h;
 }
 
@@ -59,8 +67,10 @@ bool hasHighByte(const std::string &s)
 }
 
 // A Bloom stage: 16 bits a path, 4 of them set per path, all in one block
-// of 512 bits (one cache line).
+// of 512 bits (one cache line). Each stage holds sixteen times the paths of
+// the last, so that a path not seen before costs few cache misses.
 constexpr uint64_t kFirstStagePaths = 4096;
+constexpr uint64_t kStageGrowth = 16;
 constexpr uint64_t kLastStagePaths = uint64_t(1) << 20;
 constexpr uint64_t kBitsPerPath = 16;
 constexpr int kBitsSet = 4;
@@ -112,12 +122,12 @@ NameEncoding EncodingVotes::decide() const
     return NameEncoding::ShiftJis;
 }
 
-uint64_t PathRepeats::hash(const Entry &e) { return fnv1a(storedPath(e)); }
+uint64_t PathRepeats::hash(const Entry &e) { return storedPathHash(e); }
 
 bool PathRepeats::has(const Stage &s, uint64_t h)
 {
-    const uint64_t *block = s.words.data() + (h % (s.words.size() / kBlockWords)) * kBlockWords;
-    uint64_t bits = h * 0x9E3779B97F4A7C15ull;
+    const uint64_t *block = blockOf(s, h);
+    uint64_t bits = (h * 0x9E3779B97F4A7C15ull) >> 28; // independent of the block's bits
     for (int k = 0; k < kBitsSet; ++k, bits >>= 9) {
         const unsigned bit = bits & 511;
         if (!(block[bit / 64] & (uint64_t(1) << (bit % 64))))
@@ -128,8 +138,8 @@ bool PathRepeats::has(const Stage &s, uint64_t h)
 
 void PathRepeats::add(Stage &s, uint64_t h)
 {
-    uint64_t *block = s.words.data() + (h % (s.words.size() / kBlockWords)) * kBlockWords;
-    uint64_t bits = h * 0x9E3779B97F4A7C15ull;
+    uint64_t *block = const_cast<uint64_t *>(blockOf(s, h));
+    uint64_t bits = (h * 0x9E3779B97F4A7C15ull) >> 28; // independent of the block's bits
     for (int k = 0; k < kBitsSet; ++k, bits >>= 9) {
         const unsigned bit = bits & 511;
         block[bit / 64] |= uint64_t(1) << (bit % 64);
@@ -137,7 +147,30 @@ void PathRepeats::add(Stage &s, uint64_t h)
     ++s.paths;
 }
 
+const uint64_t *PathRepeats::blockOf(const Stage &s, uint64_t h)
+{
+    return s.words.data() + (h & (s.words.size() / kBlockWords - 1)) * kBlockWords;
+}
+
 void PathRepeats::note(uint64_t h)
+{
+    // The blocks of this path are fetched while the next header is read;
+    // the path itself is looked up after it.
+    if (pending_)
+        check(*pending_);
+    pending_ = h;
+    for (const Stage &s : stages_)
+        __builtin_prefetch(blockOf(s, h));
+}
+
+void PathRepeats::finish()
+{
+    if (pending_)
+        check(*pending_);
+    pending_.reset();
+}
+
+void PathRepeats::check(uint64_t h)
 {
     for (const Stage &s : stages_) {
         if (has(s, h)) {
@@ -147,7 +180,7 @@ void PathRepeats::note(uint64_t h)
     }
     if (stages_.empty() || (stages_.back().paths >= stages_.back().capacity && stages_.back().capacity < kLastStagePaths)) {
         Stage s;
-        s.capacity = stages_.empty() ? kFirstStagePaths : stages_.back().capacity * 4;
+        s.capacity = stages_.empty() ? kFirstStagePaths : stages_.back().capacity * kStageGrowth;
         s.words.assign(s.capacity * kBitsPerPath / 64, 0);
         stages_.push_back(std::move(s));
     }
@@ -199,8 +232,7 @@ Survey::Survey(int fd, uint64_t fileSize, const Observer &obs, NameDecoder &name
             totalBytes += e.originalSize;
             largest = std::max(largest, e.originalSize);
         }
-        const std::string path = storedPath(e);
-        repeats.note(fnv1a(path));
+        repeats.note(storedPathHash(e));
         votes.addOs(e.osId);
         if (hasHighByte(e.rawDir) || hasHighByte(e.rawName)) {
             raw = e.rawDir;
@@ -218,9 +250,10 @@ Survey::Survey(int fd, uint64_t fileSize, const Observer &obs, NameDecoder &name
         if (e.osId == '2' || !os2Files_.empty())
             noteOs2(e, names);
         if (!candidates_.empty() || (e.kind == EntryKind::File && e.level == 0 && e.osId == 0))
-            noteAttributes(e, path);
+            noteAttributes(e, storedPath(e));
         last = std::move(e);
     }
+    repeats.finish();
     status = walk.status();
     cancelled = status == ScanStatus::Cancelled;
     badEntryRawName = walk.badEntryRawName();

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -50,20 +51,25 @@ public:
     // The stored path with its separators alike, hashed; Unicode names
     // where the entry has them.
     static uint64_t hash(const Entry &e);
+    // Each path of the walk in turn, then finish() once.
     void note(uint64_t h);
+    void finish();
     bool mayRepeat(uint64_t h) const { return repeated_.count(h) != 0; }
 
 private:
-    // A Bloom filter that grows by stages, each four times the last, so that
-    // a small archive uses a few KiB: 16 bits a path, 2 MiB at a million.
+    // A Bloom filter that grows by stages, so that a small archive uses a
+    // few KiB: 16 bits a path, 2 MiB at a million.
     struct Stage {
         std::vector<uint64_t> words;
         uint64_t paths = 0;
         uint64_t capacity = 0;
     };
+    static const uint64_t *blockOf(const Stage &s, uint64_t h);
     static bool has(const Stage &s, uint64_t h);
     static void add(Stage &s, uint64_t h);
+    void check(uint64_t h);
     std::vector<Stage> stages_;
+    std::optional<uint64_t> pending_;
     std::unordered_set<uint64_t> repeated_;
 };
 
