@@ -168,6 +168,8 @@ void PathRepeats::finish()
     if (pending_)
         check(*pending_);
     pending_.reset();
+    // Only the repeated paths are asked about from now on.
+    std::vector<Stage>().swap(stages_);
 }
 
 void PathRepeats::check(uint64_t h)

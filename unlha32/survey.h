@@ -51,7 +51,8 @@ public:
     // The stored path with its separators alike, hashed; Unicode names
     // where the entry has them.
     static uint64_t hash(const Entry &e);
-    // Each path of the walk in turn, then finish() once.
+    // Each path of the walk in turn, then finish() once, which lets go of
+    // the filter.
     void note(uint64_t h);
     void finish();
     bool mayRepeat(uint64_t h) const { return repeated_.count(h) != 0; }
