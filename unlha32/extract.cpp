@@ -19,11 +19,18 @@ void Extraction::makeLinks()
         Entry e;
         if (readHeader(headers, offset, e) != HeaderStatus::Ok || e.kind != EntryKind::Symlink)
             continue; // the archive changed under us: leave it be
-        const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
+        const DecodedPath path = names_.decodePath(e);
         if (path.components.empty() || path.tooLong)
             continue;
         const std::string display = displayOf(e, path);
         const std::string target = names_.decodeText(e.linkTarget);
+        if (target.empty()) {
+            // A link whose target was not stored: only this entry is lost.
+            EntryLog log;
+            log.skipped(msg::kSkippedLinkNoTarget, display);
+            log.replay(report_);
+            continue;
+        }
         bool replace = false;
         WriteError err = WriteError::None;
         int sysError = 0;
@@ -31,21 +38,34 @@ void Extraction::makeLinks()
         const Folder dir = writer_.parentFolder(path.components, err, sysError);
         if (dir && writer_.existing(dir.fd(), path.components.back()) == SafeWriter::Existing::Other
             && writer_.linkStaysInside({path.components.begin(), path.components.end() - 1}, target)) {
-            const Decision d = decideOverwrite(display);
-            if (d == Decision::Cancel) {
-                report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
-                return;
+            // The same path twice: the later entry stands, a file of this
+            // run after the link as much as a link after a file of it.
+            if (const auto earlier = placedByThisRun(dir.fd(), path.components.back())) {
+                if (*earlier > e.headerOffset)
+                    continue;
+                replace = true;
+            } else {
+                const Decision d = decideOverwrite(display);
+                if (d == Decision::Cancel) {
+                    report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
+                    return;
+                }
+                if (d == Decision::Skip) {
+                    EntryLog log;
+                    skippedExisting(log, display);
+                    log.replay(report_);
+                    continue;
+                }
+                replace = true;
             }
-            if (d == Decision::Skip) {
-                EntryLog log;
-                skippedExisting(log, display);
-                log.replay(report_);
-                continue;
-            }
-            replace = true;
         }
         EntryLog log;
         err = writer_.makeLink(path.components, target, replace, sysError);
+        if (err == WriteError::None && repeats_.mayRepeat(PathRepeats::hash(e))) {
+            struct stat st;
+            if (dir && ::fstatat(dir.fd(), path.components.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                notePlaced(e, st);
+        }
         const Next n = err == WriteError::None ? (log.item(msg::kExtracted, display), Next::Go)
                                                : writeFailure(log, display, err, sysError);
         log.replay(report_);
@@ -61,10 +81,10 @@ void Extraction::finishFolders()
     HeaderSource headers(fd_, fileSize_);
     for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
         Entry e;
-        if (readHeader(headers, *it, e) != HeaderStatus::Ok || e.kind != EntryKind::Directory)
+        if (readHeader(headers, *it, e) != HeaderStatus::Ok)
             continue;
-        const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
-        if (path.components.empty() || path.tooLong)
+        const DecodedPath path = names_.decodePath(e);
+        if (!storedAsFolder(e, path) || path.components.empty() || path.tooLong)
             continue;
         writer_.finishFolder(path.components, e.unixMode, e.hasUnixMode, e.mtime, e.hasMtime);
     }
@@ -77,7 +97,11 @@ int Extraction::run(const std::string &archiveName)
         return report_.result();
     }
     Survey survey(fd_, fileSize_, obs_, names_);
+    // Every name of this run, links and folder times too, in the one
+    // encoding that all of the archive's names agree on.
+    names_.setEncoding(survey.encoding);
     os2Folders_ = std::move(survey.os2Folders);
+    repeats_ = std::move(survey.repeats);
     if (survey.cancelled) {
         report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
         return report_.result();
@@ -108,7 +132,7 @@ int Extraction::run(const std::string &archiveName)
     } else if (survey.status == ScanStatus::Damaged || entries.changed()) {
         const std::string last = survey.entries == 0
                                      ? std::string()
-                                     : names_.decodePath(survey.last.rawDir, survey.last.rawName).display();
+                                     : names_.decodePath(survey.last).display();
         const std::string first = survey.entries == 0 && !survey.badEntryRawName.empty()
                                       ? names_.decodePath({}, survey.badEntryRawName).display()
                                       : std::string();

@@ -11,6 +11,8 @@
 #include "unlha32/survey.h"
 #include "unlha32/writer.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -71,6 +74,24 @@ struct FileWork {
 
 enum class Next { Go, Stop };
 
+// An entry that stands for a folder: a folder entry, or an empty file whose
+// stored name ends in a separator (MS-DOS archivers' level-0 folders).
+inline bool storedAsFolder(const Entry &e, const DecodedPath &path)
+{
+    return e.kind == EntryKind::Directory
+           || (e.kind == EntryKind::File && e.originalSize == 0 && e.packedSize == 0 && path.endsWithSeparator);
+}
+
+// A file or link by its device and inode.
+struct FileId {
+    uint64_t dev;
+    uint64_t ino;
+    bool operator==(const FileId &o) const { return dev == o.dev && ino == o.ino; }
+};
+struct FileIdHash {
+    std::size_t operator()(const FileId &f) const { return std::hash<uint64_t>()(f.ino * 31 + f.dev); }
+};
+
 // One entry between the moment it is taken up and the moment its outcome is
 // reported.
 struct Pending {
@@ -113,6 +134,10 @@ private:
     void skippedExisting(EntryLog &log, const std::string &display);
     void discardTemp(FileWork &f, EntryLog &log);
     std::string displayOf(const Entry &e, const DecodedPath &path);
+    // What this run placed at `name` in `dirFd`, for a path the archive may
+    // hold more than once: the header offset of the entry it came from.
+    std::optional<uint64_t> placedByThisRun(int dirFd, const std::string &name) const;
+    void notePlaced(const Entry &e, const struct stat &st);
 
     // When the data is decoded (schedule.cpp): one entry after the other on
     // this thread, or several at once on workers.
@@ -178,7 +203,12 @@ private:
     bool replaceAll_ = false;
     bool skipAll_ = false;
     std::size_t filesDone_ = 0;
-    std::unordered_set<std::string> os2Folders_;
+    std::unordered_set<uint64_t> os2Folders_; // header offsets, from the survey
+    PathRepeats repeats_;
+    // Files and links this run placed where the archive may hold the path
+    // again, with the header offset of their entry: a later copy replaces
+    // them without asking, as it would not replace what was there before.
+    std::unordered_map<FileId, uint64_t, FileIdHash> placed_;
     std::atomic<uint64_t> done_{0};
     uint64_t reported_ = 0;
     std::chrono::steady_clock::time_point reportedAt_{};

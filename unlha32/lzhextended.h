@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace unlha {
 
@@ -16,6 +17,8 @@ enum ExtId : uint8_t {
     kExtDirectory = 0x02,    // folders, each ended by 0xFF
     kExtWindowsTimes = 0x41, // creation, last write and last access as FILETIMEs
     kExtSizes64 = 0x42,      // packed and original size, 8 bytes each
+    kExtUnicodeName = 0x44,  // the name in UTF-16LE, beside a 0x01 fallback
+    kExtUnicodeDir = 0x45,   // folders in UTF-16LE, 0xFFFF after each, beside a 0x02 fallback
     kExtUnixMode = 0x50,     // st_mode, 2 bytes
     kExtUnixTime = 0x54,     // modification time, Unix seconds
 };
@@ -30,5 +33,10 @@ struct ExtState {
 // One extended header: `type`, and its `n` bytes of data at `d`, which lie
 // at `posInBuf` in the header buffer of levels 2 and 3.
 void applyExt(Entry &e, ExtState &st, uint8_t type, const uint8_t *d, size_t n, size_t posInBuf);
+
+// `n` bytes of UTF-16LE as UTF-8, up to a NUL character; with `folders`
+// each U+FFFF becomes the folder separator 0xFF. A lone surrogate becomes
+// U+FFFD.
+std::string utf16ToUtf8(const uint8_t *d, size_t n, bool folders);
 
 } // namespace unlha

@@ -64,8 +64,18 @@ void classify(Entry &e)
                 c = '/';
         e.rawDir.clear();
         e.rawName = full.substr(0, bar);
+    } else if (modeSaysLink) {
+        // A link whose target was not stored: the extraction skips it,
+        // saying why, rather than make a folder of it.
+        e.kind = EntryKind::Symlink;
     } else {
         e.kind = EntryKind::Directory;
+    }
+    if (e.kind == EntryKind::Symlink) {
+        // The link's name came out of the raw names; no Unicode twin fits it.
+        e.hasUnicodeName = e.hasUnicodeDir = false;
+        e.unicodeName.clear();
+        e.unicodeDir.clear();
     }
 }
 
@@ -116,6 +126,7 @@ HeaderStatus readLevel01(HeaderSource &src, uint64_t offset, const uint8_t *h, E
     }
 
     e.osId = b[fixedEnd];
+    const bool noData = e.packedSize == 0 && std::memcmp(e.method, "-lhd-", kMethodLength) == 0;
     // The first extended header's length ends the base header.
     ExtState st;
     uint64_t pos = offset + hlen;
@@ -128,8 +139,10 @@ HeaderStatus readLevel01(HeaderSource &src, uint64_t offset, const uint8_t *h, E
         if (pos + next > fileSize)
             return HeaderStatus::Truncated;
         extTotal += next;
-        // The packed size counts the extended headers; they cannot exceed it.
-        if (extTotal > e.packedSize)
+        // The packed size counts the extended headers; they cannot exceed
+        // it. A folder or link has no data, and some archivers leave its
+        // extended headers out of the count.
+        if (extTotal > e.packedSize && !noData)
             return HeaderStatus::Invalid;
         ext.resize(next);
         if (!src.read(pos, ext.data(), next))
@@ -143,6 +156,8 @@ HeaderStatus readLevel01(HeaderSource &src, uint64_t offset, const uint8_t *h, E
     // extended headers counted in.
     if (e.packedSize >= extTotal && e.packedSize == u32(b + kPackedSize))
         e.packedSize -= extTotal;
+    else if (noData)
+        e.packedSize = 0;
     e.dataOffset = pos;
     return HeaderStatus::Ok;
 }

@@ -20,6 +20,8 @@ struct Entry {
     std::string rawName;     // file name bytes as stored (may hold separators)
     std::string rawDir;      // directory bytes of extended header 0x02, 0xFF separated
     std::string linkTarget;  // raw target bytes of a symbolic link
+    std::string unicodeName; // extended header 0x44 in UTF-8, when hasUnicodeName
+    std::string unicodeDir;  // extended header 0x45 in UTF-8, folders ended by 0xFF
     char method[6] = {};     // "-lh5-" and so on, NUL-terminated
     EntryKind kind = EntryKind::File;
     int level = 0;
@@ -33,6 +35,8 @@ struct Entry {
     bool hasMtime = false;
     uint32_t unixMode = 0;   // full st_mode incl. type bits when hasUnixMode
     bool hasUnixMode = false;
+    bool hasUnicodeName = false;
+    bool hasUnicodeDir = false;
 
     std::string methodString() const { return std::string(method, 5); }
 };

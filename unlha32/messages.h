@@ -8,6 +8,7 @@ inline constexpr const char *kExtracted = "解凍: ";
 inline constexpr const char *kSkippedExists = "スキップ（既に存在）: ";
 inline constexpr const char *kSkippedUnsafePath = "スキップ（安全でないパス）: ";
 inline constexpr const char *kSkippedLinkOutside = "スキップ（解凍先の外を指すリンク）: ";
+inline constexpr const char *kSkippedLinkNoTarget = "スキップ（リンク先がありません）: ";
 inline constexpr const char *kSkippedDevice = "スキップ（デバイスや FIFO は作りません）: ";
 inline constexpr const char *kSkippedTooLong = "スキップ（名前が長すぎます）: ";
 inline constexpr const char *kSkippedFolderExists = "スキップ（同じ名前のフォルダがあります）: ";

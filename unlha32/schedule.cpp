@@ -69,7 +69,7 @@ bool Extraction::extractSequential(EntrySource &entries)
             report_.fail(UNLHA_ERR_CANCELLED, msg::kCauseCancelled);
             return false;
         }
-        const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
+        const DecodedPath path = names_.decodePath(e);
         Pending p;
         prepare(e, path, displayOf(e, path), p);
         if (p.file)
@@ -148,7 +148,7 @@ bool Extraction::extractParallel(EntrySource &entries, int workers)
             break;
         if (taking && window.size() < ahead
             && (windowBytes < kAheadBytes || window.size() < static_cast<std::size_t>(2 * workers))) {
-            const DecodedPath path = names_.decodePath(e.rawDir, e.rawName);
+            const DecodedPath path = names_.decodePath(e);
             bool depends = false;
             for (std::size_t i = 1; i <= path.components.size() && !depends && !uncommitted.empty(); ++i)
                 depends = uncommitted.count(pathKey(path.components, i)) != 0;

@@ -5,6 +5,7 @@
 #include "unlha32/methods.h"
 #include "unlha32/unlha32.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +115,22 @@ bool Extraction::waitInstead(int sysError, const Entry &e, std::optional<bool> a
     return true;
 }
 
+std::optional<uint64_t> Extraction::placedByThisRun(int dirFd, const std::string &name) const
+{
+    struct stat st;
+    if (placed_.empty() || ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    const auto it = placed_.find({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+    if (it == placed_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void Extraction::notePlaced(const Entry &e, const struct stat &st)
+{
+    placed_[{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}] = e.headerOffset;
+}
+
 // Everything up to the decoding: the folder, the overwrite question and the
 // temporary file. Runs on the extraction's thread, in archive order.
 // `answer` is the overwrite answer given when the entry was first taken up.
@@ -152,6 +169,12 @@ void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std:
         skipBytes(e);
         return;
     case SafeWriter::Existing::Other:
+        // What this run wrote for an earlier copy of the same path: the
+        // later copy wins, as with every other archiver, without a question.
+        if (placedByThisRun(dir.fd(), path.components.back())) {
+            replace = true;
+            break;
+        }
         switch (answer ? (*answer ? Decision::Replace : Decision::Skip) : decideOverwrite(display)) {
         case Decision::Replace: replace = true; break;
         case Decision::Skip:
@@ -206,11 +229,10 @@ void Extraction::prepare(const Entry &e, const DecodedPath &path, std::string di
         skipBytes(e);
         return;
     }
-    const bool os2Folder = e.kind == EntryKind::File && e.osId == '2' && !os2Folders_.empty()
-                           && os2Folders_.count(pathKey(path.components, path.components.size()));
+    const bool os2Folder = e.kind == EntryKind::File && !os2Folders_.empty() && os2Folders_.count(e.headerOffset);
     if (os2Folder)
         skipBytes(e); // the folder's attributes: nothing to keep of them here
-    if (e.kind == EntryKind::Directory || os2Folder) {
+    if (storedAsFolder(e, path) || os2Folder) {
         bool created = false;
         WriteError err = WriteError::None;
         int sysError = 0;
@@ -298,8 +320,13 @@ void Extraction::completeFile(Pending &p)
         return;
     }
     f.job.out = -1;
+    // Which file this is, for a later copy of a path the archive may repeat.
+    struct stat placed{};
+    const bool mayRepeat = repeats_.mayRepeat(PathRepeats::hash(e)) && ::fstat(f.tmp.fd, &placed) == 0;
     err = writer_.commit(dir.fd(), f.tmp, f.path.back(), e.unixMode, e.hasUnixMode, e.mtime, e.hasMtime, f.replace,
                          sysError);
+    if (err == WriteError::None && mayRepeat)
+        notePlaced(e, placed);
     if (f.tmp.live())
         discardTemp(f, p.log);
     if (err != WriteError::None) {

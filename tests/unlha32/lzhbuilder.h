@@ -3,8 +3,10 @@
 // byte by byte, so that the tests can craft any name, mode or damage they need.
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <optional>
 
 namespace testlzh {
@@ -30,6 +32,10 @@ struct Item {
     bool badCrc = false;
     bool directory = false;     // -lhd-
     char os = 'U';              // OS id (levels 1 to 3)
+    std::optional<char> level0Os;           // level 0 without a mode: an extension of the OS id alone
+    QList<QPair<char, QByteArray>> extra;   // more extended headers (levels 1 to 3), in order
+    std::optional<QByteArray> packed;       // stored in place of `data`, which it decodes to
+    bool packedLeavesOutExtensions = false; // level 1: the packed size counts the data only
 
     Item(QByteArray n, QByteArray d = {}, QByteArray content = {}, QByteArray m = "-lh0-",
          std::optional<quint16> unixMode = {}, quint32 time = 1262304000)
@@ -42,10 +48,14 @@ struct Item {
 inline void put16(QByteArray &b, quint16 v) { b.append(char(v & 0xFF)).append(char(v >> 8)); }
 inline void put32(QByteArray &b, quint32 v) { put16(b, quint16(v & 0xFFFF)); put16(b, quint16(v >> 16)); }
 
+// What an entry stores after its header.
+inline QByteArray stored(const Item &it) { return it.directory ? QByteArray() : it.packed.value_or(it.data); }
+
 inline QByteArray header(const Item &it, int level)
 {
     const QByteArray method = it.directory ? QByteArray("-lhd-") : it.method;
     const QByteArray data = it.directory ? QByteArray() : it.data;
+    const int packedSize = int(stored(it).size());
     quint16 crc = crc16(data);
     if (it.badCrc)
         crc ^= 0x5A5A;
@@ -54,7 +64,7 @@ inline QByteArray header(const Item &it, int level)
     QByteArray h;
     if (level == 0 || level == 1) {
         h.append('\0').append('\0').append(method);
-        put32(h, quint32(data.size())); // level 1: patched below
+        put32(h, quint32(packedSize)); // level 1: patched below
         put32(h, quint32(data.size()));
         put32(h, dosTime);
         h.append(char(level == 1 ? 0x20 : 0x00)).append(char(level));
@@ -67,6 +77,8 @@ inline QByteArray header(const Item &it, int level)
             put16(h, *it.mode);
             put16(h, 1000);
             put16(h, 1000);
+        } else if (level == 0 && it.level0Os) {
+            h.append(*it.level0Os);
         }
         if (level == 1) {
             h.append(it.os);
@@ -83,6 +95,8 @@ inline QByteArray header(const Item &it, int level)
             QByteArray t(1, char(0x54));
             put32(t, it.mtime);
             parts.append(t);
+            for (const auto &[type, payload] : it.extra)
+                parts.append(type + payload);
             put16(h, quint16(parts[0].size() + 2));
             for (int i = 0; i < parts.size(); ++i) {
                 chain.append(parts[i]);
@@ -90,7 +104,7 @@ inline QByteArray header(const Item &it, int level)
             }
             // The packed size of a level-1 entry counts its extensions.
             QByteArray packed;
-            put32(packed, quint32(data.size() + chain.size()));
+            put32(packed, quint32(packedSize + (it.packedLeavesOutExtensions ? 0 : chain.size())));
             h.replace(7, 4, packed);
         }
         h[0] = char(h.size() - 2);
@@ -109,7 +123,7 @@ inline QByteArray header(const Item &it, int level)
     h.append('\0').append('\0').append(method);
     if (l3)
         h[0] = 4;
-    put32(h, quint32(data.size()));
+    put32(h, quint32(packedSize));
     put32(h, quint32(data.size()));
     put32(h, it.mtime);
     h.append(char(0x20)).append(char(level));
@@ -133,6 +147,8 @@ inline QByteArray header(const Item &it, int level)
         put16(m, *it.mode);
         part(0x50, m);
     }
+    for (const auto &[type, payload] : it.extra)
+        part(type, payload);
     putSize(h, quint32(parts[0].size() + sizeField));
     const int crcPos = h.size() + 1;
     for (int i = 0; i < parts.size(); ++i) {
@@ -157,7 +173,7 @@ inline QByteArray archive(const QList<Item> &items, int level, bool terminator =
 {
     QByteArray a;
     for (const auto &it : items)
-        a += header(it, level) + (it.directory ? QByteArray() : it.data);
+        a += header(it, level) + stored(it);
     if (terminator)
         a.append('\0');
     return a;
@@ -167,6 +183,47 @@ inline QByteArray archive(const QList<Item> &items, int level, bool terminator =
 constexpr quint16 kFile = 0100000;
 constexpr quint16 kFifo = 0010000;
 constexpr quint16 kLink = 0120000;
+
+// A -lh5- stream of `data` that codes every byte as a literal of 8 bits:
+// the table of code lengths has one symbol, which gives each of the 256
+// literals the length 8, so that their codes are the bytes themselves.
+inline QByteArray lh5Literals(const QByteArray &data)
+{
+    QByteArray out;
+    quint32 acc = 0;
+    int bits = 0;
+    auto put = [&](quint32 v, int n) {
+        for (int i = n - 1; i >= 0; --i) {
+            acc = (acc << 1) | ((v >> i) & 1);
+            if (++bits == 8) {
+                out.append(char(acc));
+                acc = 0;
+                bits = 0;
+            }
+        }
+    };
+    for (int at = 0; at < data.size();) {
+        const int block = std::min<int>(int(data.size()) - at, 0xFFFF);
+        put(quint32(block), 16);
+        put(0, 5), put(10, 5);  // code lengths: one symbol, 10 (a length of 8)
+        put(256, 9);            // literals 0 to 255 have a code
+        put(0, 4), put(0, 4);   // positions: one symbol, never used
+        for (int i = 0; i < block; ++i)
+            put(quint8(data[at + i]), 8);
+        at += block;
+    }
+    if (bits > 0)
+        put(0, 8 - bits);
+    return out;
+}
+
+// A file compressed as -lh5-.
+inline Item lh5Item(const QByteArray &name, const QByteArray &data)
+{
+    Item it{name, {}, data, "-lh5-"};
+    it.packed = lh5Literals(data);
+    return it;
+}
 
 // A symbolic link, written as archivers write one: "name|target".
 inline Item linkItem(const QByteArray &name, const QByteArray &target)

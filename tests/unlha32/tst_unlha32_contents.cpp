@@ -89,6 +89,45 @@ Item macBinary(const QByteArray &name, char os)
     return it;
 }
 
+// An OS/2 extended-attribute list (FEALIST): its total length, then each
+// attribute's flags, name length, value length, name with its NUL, value.
+QByteArray attributeList(const QList<QPair<QByteArray, QByteArray>> &attributes)
+{
+    QByteArray body;
+    for (const auto &[name, value] : attributes) {
+        body.append('\0').append(char(name.size()));
+        testlzh::put16(body, quint16(value.size()));
+        body.append(name).append('\0').append(value);
+    }
+    QByteArray list;
+    testlzh::put32(list, quint32(body.size() + 4));
+    return list + body;
+}
+
+// A list of exactly `size` bytes: one long name's attribute.
+QByteArray attributeListOfSize(int size)
+{
+    const QByteArray name = ".LONGNAME";
+    return attributeList({{name, QByteArray(size - 4 - 4 - int(name.size()) - 1, 'v')}});
+}
+
+// Every file and folder below `root`: "path/" for a folder, "path=contents"
+// for a file, "path->target" for a link.
+QStringList describe(const QString &root)
+{
+    QStringList out;
+    const auto tree = fileTree(root);
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
+        if (it.value() == "dir")
+            out << it.key() + "/";
+        else if (it.value().startsWith("link:"))
+            out << it.key() + "->" + QString::fromUtf8(it.value().mid(5));
+        else
+            out << it.key() + "=" + QString::fromUtf8(it.value());
+    }
+    return out;
+}
+
 } // namespace
 
 class ContentsTest : public QObject {
@@ -256,6 +295,207 @@ private slots:
         QCOMPARE(readAll(run.out + "/DIR/FILE.TXT"), QByteArray("inside"));
         QCOMPARE(run(testlzh::archive({attributes, inside}, 1)), UNLHA_ERR_SKIPPED); // the file exists now
         QVERIFY2(!run.report.contains(QString::fromUtf8("フォルダがあります")), qPrintable(run.report));
+    }
+
+    // LH/2 writes level-0 headers without an OS id: a file entry whose path
+    // is the folder of later entries, and whose data is an OS/2 attribute
+    // list, stored or compressed, is that folder's attributes.
+    void os2FoldersWithoutOsId_data()
+    {
+        QTest::addColumn<QByteArray>("archive");
+        QTest::addColumn<QString>("entry");   // the entry that may be a folder's attributes
+        QTest::addColumn<bool>("folder");     // it comes out as a folder
+        QTest::addColumn<int>("result");
+        const QByteArray list = attributeList({{".LONGNAME", "\xFD\xFF\x06\x00subdir"}, {".TYPE", "\xDF\xFF"}});
+        const Item hello{"subdir\\subdir2\\hello.txt", {}, "hello"};
+        auto withList = [&](const QByteArray &data) { return testlzh::archive({Item{"subdir", {}, data}, hello}, 0); };
+        QTest::newRow("stored list") << withList(list) << "subdir" << true << UNLHA_OK;
+        QTest::newRow("compressed list")
+            << testlzh::archive({testlzh::lh5Item("subdir", list), hello}, 0) << "subdir" << true << UNLHA_OK;
+        QTest::newRow("list of 64 KiB") << withList(attributeListOfSize(64 * 1024)) << "subdir" << true << UNLHA_OK;
+        QTest::newRow("list of 64 KiB and one byte")
+            << withList(attributeListOfSize(64 * 1024 + 1)) << "subdir" << false << UNLHA_ERR_SKIPPED;
+        QTest::newRow("data that is no list") << withList("plain text, no list") << "subdir" << false
+                                              << UNLHA_ERR_SKIPPED;
+        QTest::newRow("list length that is not the size")
+            << withList(list + "x") << "subdir" << false << UNLHA_ERR_SKIPPED;
+        QTest::newRow("list with nothing after it")
+            << testlzh::archive({Item{"lonely", {}, list}, Item{"other.txt", {}, "x"}}, 0) << "lonely" << false
+            << UNLHA_OK;
+        // Attribute lists of folders in view at once: the newest 16.
+        for (int others : {15, 16}) {
+            QList<Item> items{Item{"a", {}, list}};
+            for (int i = 0; i < others; ++i)
+                items << Item{"b" + QByteArray::number(i), {}, list};
+            items << Item{"a\\x.txt", {}, "x"};
+            QTest::addRow("%d lists after the folder's", others)
+                << testlzh::archive(items, 0) << "a" << (others < 16) << (others < 16 ? UNLHA_OK : UNLHA_ERR_SKIPPED);
+        }
+    }
+
+    void os2FoldersWithoutOsId()
+    {
+        QFETCH(QByteArray, archive);
+        QFETCH(QString, entry);
+        QFETCH(bool, folder);
+        QFETCH(int, result);
+        Run run;
+        QCOMPARE(run(archive), result);
+        const QFileInfo fi(run.out + "/" + entry);
+        QVERIFY2(fi.exists(), qPrintable(run.report));
+        QCOMPARE(fi.isDir(), folder);
+        const QString inside = entry == "a" ? "/a/x.txt" : "/subdir/subdir2/hello.txt";
+        if (folder && entry != "lonely")
+            QVERIFY2(QFileInfo(run.out + inside).isFile(), qPrintable(run.report));
+    }
+
+    // MS-DOS archivers store a level-0 folder as an empty file whose name
+    // ends in a separator; a Shift-JIS name whose last byte is 0x5C is none.
+    void levelZeroFolders_data()
+    {
+        QTest::addColumn<QByteArray>("archive");
+        QTest::addColumn<QStringList>("tree");
+        QTest::newRow("ends in \\") << testlzh::archive({Item{"folder\\"}, Item{"folder\\file.txt", {}, "x"}}, 0)
+                                     << QStringList{"folder/", "folder/file.txt=x"};
+        QTest::newRow("ends in /") << testlzh::archive({Item{"folder/"}, Item{"folder/file.txt", {}, "x"}}, 0)
+                                   << QStringList{"folder/", "folder/file.txt=x"};
+        QTest::newRow("empty folder, nested") << testlzh::archive({Item{"a\\b\\"}}, 0) << QStringList{"a/", "a/b/"};
+        QTest::newRow("Shift-JIS name ending in 0x5C")
+            << testlzh::archive({Item{"\x83\x5C"}, Item{"\x93\xFA.txt", {}, "x"}}, 0)
+            << QStringList{QString::fromUtf8("ソ="), QString::fromUtf8("日.txt=x")};
+        QTest::newRow("not empty: a file") << testlzh::archive({Item{"data\\", {}, "x"}}, 0) << QStringList{"data=x"};
+    }
+
+    void levelZeroFolders()
+    {
+        QFETCH(QByteArray, archive);
+        QFETCH(QStringList, tree);
+        Run run;
+        QCOMPARE(run(archive), UNLHA_OK);
+        QCOMPARE(describe(run.out), tree);
+    }
+
+    // Link targets follow the separator rule of names: '\' separates.
+    void linkTargetsWithDosSeparators_data()
+    {
+        QTest::addColumn<QByteArray>("archive");
+        const Item file1{"file1", {}, "one"};
+        QTest::newRow("level 0") << testlzh::archive({file1, linkItem("dir2\\symlink1", "..\\file1")}, 0);
+        Item inFolder = linkItem("symlink1", "..\\file1");
+        inFolder.dir = "dir2\xFF";
+        QTest::newRow("level 1") << testlzh::archive({file1, inFolder}, 1);
+    }
+
+    void linkTargetsWithDosSeparators()
+    {
+        QFETCH(QByteArray, archive);
+        Run run;
+        QCOMPARE(run(archive), UNLHA_OK);
+        QCOMPARE(describe(run.out), (QStringList{"dir2/", "dir2/symlink1->../file1", "file1=one"}));
+        QCOMPARE(readAll(run.out + "/dir2/symlink1"), QByteArray("one"));
+    }
+
+    // A link entry without a target is one bad entry: skipped with its
+    // reason, the entries after it extracted.
+    void linkWithoutTarget_data()
+    {
+        QTest::addColumn<QByteArray>("archive");
+        QTest::addColumn<QString>("link"); // the link made, or null: skipped
+        QTest::addColumn<int>("result");
+        Item bare{"link"};
+        bare.directory = true;
+        bare.mode = testlzh::kLink | 0777;
+        const Item after{"after.txt", {}, "after"};
+        for (int level : {0, 1, 2}) {
+            QTest::addRow("no '|', level %d", level) << testlzh::archive({bare, after}, level) << QString() << UNLHA_ERR_SKIPPED;
+            QTest::addRow("nothing after '|', level %d", level)
+                << testlzh::archive({linkItem("link", ""), after}, level) << QString() << UNLHA_ERR_SKIPPED;
+        }
+        // Some archivers leave a link's extended headers out of its packed size.
+        Item uncounted = linkItem("link", "after.txt");
+        uncounted.packedLeavesOutExtensions = true;
+        QTest::newRow("level 1, packed size without extended headers")
+            << testlzh::archive({uncounted, after}, 1) << "after.txt" << UNLHA_OK;
+    }
+
+    void linkWithoutTarget()
+    {
+        QFETCH(QByteArray, archive);
+        QFETCH(QString, link);
+        QFETCH(int, result);
+        Run run;
+        QCOMPARE(run(archive), result);
+        QCOMPARE(readAll(run.out + "/after.txt"), QByteArray("after"));
+        const QFileInfo fi(run.out + "/link");
+        QCOMPARE(fi.isSymLink(), !link.isNull());
+        if (link.isNull()) {
+            QVERIFY(!fi.exists());
+            QVERIFY2(run.report.contains(QString::fromUtf8("スキップ（リンク先がありません）: link")), qPrintable(run.report));
+        } else {
+            QCOMPARE(fi.symLinkTarget(), QFileInfo(run.out + "/" + link).absoluteFilePath());
+        }
+    }
+
+    // A later copy of a path replaces what this run wrote for the earlier
+    // one, without a question; what was there before the run is asked
+    // about as ever.
+    void samePathTwice_data()
+    {
+        QTest::addColumn<QByteArray>("archive");
+        QTest::addColumn<QByteArray>("before");  // same.txt before the run, null: none
+        QTest::addColumn<QString>("answers");    // R replace, S skip, a letter a question
+        QTest::addColumn<int>("asked");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("outcome");    // as describe() gives it
+        const Item first{"same.txt", {}, "first"}, second{"same.txt", {}, "second"};
+        for (int level : {0, 1, 2})
+            QTest::addRow("twice, level %d", level)
+                << testlzh::archive({first, second}, level) << QByteArray() << "" << 0 << UNLHA_OK << "same.txt=second";
+        QTest::newRow("three times") << testlzh::archive({first, second, Item{"same.txt", {}, "third"}}, 1)
+                                     << QByteArray() << "" << 0 << UNLHA_OK << "same.txt=third";
+        QTest::newRow("in a folder, written two ways")
+            << testlzh::archive({Item{"same.txt", "dir\xFF", "first"}, Item{"dir\\same.txt", {}, "second"}}, 1)
+            << QByteArray() << "" << 0 << UNLHA_OK << "dir/same.txt=second";
+        QTest::newRow("there before, replaced")
+            << testlzh::archive({first, second}, 1) << QByteArray("old") << "R" << 1 << UNLHA_OK << "same.txt=second";
+        // Nobody to ask for the second copy's sake: Scripted stands for no user.
+        QTest::newRow("there before, kept") << testlzh::archive({first, second}, 1) << QByteArray("old") << "SS" << 2
+                                            << UNLHA_ERR_SKIPPED << "same.txt=old";
+        QTest::newRow("a link, then a file")
+            << testlzh::archive({linkItem("same.txt", "target.txt"), second}, 1) << QByteArray() << "" << 0 << UNLHA_OK
+            << "same.txt=second";
+        QTest::newRow("a file, then a link")
+            << testlzh::archive({first, Item{"target.txt", {}, "t"}, linkItem("same.txt", "target.txt")}, 1)
+            << QByteArray() << "" << 0 << UNLHA_OK << "same.txt->target.txt";
+        // The paths seen are kept in stages of 4096 and more.
+        for (int paths : {4096, 4097}) {
+            QList<Item> items{first};
+            for (int i = 1; i < paths; ++i)
+                items << Item{"f" + QByteArray::number(i), {}, "x"};
+            items << second;
+            QTest::addRow("%d paths, the first again last", paths)
+                << testlzh::archive(items, 2) << QByteArray() << "" << 0 << UNLHA_OK << "same.txt=second";
+        }
+    }
+
+    void samePathTwice()
+    {
+        QFETCH(QByteArray, archive);
+        QFETCH(QByteArray, before);
+        QFETCH(QString, answers);
+        QFETCH(int, asked);
+        QFETCH(int, result);
+        QFETCH(QString, outcome);
+        Run run;
+        if (!before.isNull())
+            writeFile(run.out + "/same.txt", before);
+        Scripted obs;
+        for (const QChar a : answers)
+            obs.answers << (a == 'R' ? unlha::OverwriteAnswer::Replace : unlha::OverwriteAnswer::Skip);
+        QCOMPARE(run.with(obs, archive), result);
+        QCOMPARE(obs.asked.size(), asked);
+        const QStringList tree = describe(run.out);
+        QVERIFY2(tree.contains(outcome), qPrintable(run.report));
     }
 
     // Long buffers take the split-and-join path; every length and alignment

@@ -12,6 +12,41 @@
 
 using testlzh::Item;
 
+namespace {
+
+// A stored entry "x" under `name`, from the system `os` (levels 1 to 3).
+Item named(const QByteArray &name, char os = 'M', const QByteArray &dir = {})
+{
+    Item it{name, dir, "x"};
+    it.os = os;
+    return it;
+}
+
+QByteArray utf16(const QString &s)
+{
+    QByteArray b;
+    for (const QChar c : s)
+        b.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    return b;
+}
+
+// A Windows archiver's entry: '_' in the name fields, the names in
+// extended headers 0x44 and 0x45.
+Item unicodeNamed(const QByteArray &fallbackName, const QByteArray &fallbackDir, const QByteArray &name,
+                  const QByteArray &dir)
+{
+    Item it = named(fallbackName, 'M', fallbackDir);
+    if (!name.isNull())
+        it.extra.append({char(0x44), name});
+    if (!dir.isNull())
+        it.extra.append({char(0x45), dir});
+    return it;
+}
+
+const QByteArray kUtf16FolderEnd("\xFF\xFF", 2);
+
+} // namespace
+
 class NamesTest : public QObject {
     Q_OBJECT
 
@@ -72,6 +107,10 @@ private slots:
         QTest::newRow("too long") << QByteArray(300, 'a') << false << QString(300, 'a') << true;
         // A link target keeps its structure for the writer to judge.
         QTest::newRow("link target") << QByteArray("../\x83\x5C") << true << QString::fromUtf8("../ソ") << false;
+        QTest::newRow("link target with DOS separators")
+            << QByteArray("..\\dir\\file1") << true << QString("../dir/file1") << false;
+        QTest::newRow("link target, 0x5C inside a character")
+            << QByteArray("..\\\x83\x5C\\a") << true << QString::fromUtf8("../ソ/a") << false;
     }
 
     void hostileComponents()
@@ -89,6 +128,93 @@ private slots:
         QCOMPARE(QString::fromStdString(p.display()), decoded);
         QCOMPARE(p.components.empty(), decoded.isEmpty());
         QCOMPARE(p.tooLong, tooLong);
+    }
+
+    // One encoding for all of an archive's names, from all of them and the
+    // OS ids of its headers.
+    void archiveEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("archive");
+        QTest::addColumn<QStringList>("paths"); // every file and folder extracted
+        using testlzh::archive;
+        const QList<Item> amiga{named("fran\xE7" "ais", 'A', "WBDock2\xFF" "Catalogs\xFF"), named("t\xFCrk\xE7" "e", 'A')};
+        const QStringList amigaPaths{"WBDock2", "WBDock2/Catalogs", QString::fromUtf8("WBDock2/Catalogs/français"),
+                                     QString::fromUtf8("türkçe")};
+        QTest::newRow("Amiga: ISO-8859-1") << archive(amiga, 1) << amigaPaths;
+        QTest::newRow("Amiga, yet Japanese Shift-JIS names")
+            << archive({named("\x93\xFA\x96\x7B.txt", 'A')}, 1) << QStringList{QString::fromUtf8("日本.txt")};
+
+        // Level 0 has no OS id: the names alone decide.
+        QTest::newRow("level 0, a name Shift-JIS reads as private use")
+            << archive({Item{"espa\xF1ol", {}, "x"}, Item{"README", {}, "x"}}, 0)
+            << QStringList{"README", QString::fromUtf8("español")};
+        QTest::newRow("level 0, a folder whose separator Shift-JIS would swallow")
+            << archive({Item{"catal\xE0\\"}, Item{"catal\xE0\\fitxer.txt", {}, "x"}}, 0)
+            << QStringList{QString::fromUtf8("català"), QString::fromUtf8("català/fitxer.txt")};
+        QTest::newRow("level 0, accented letters inside words")
+            << archive({Item{"fran\xE7" "ais", {}, "x"}, Item{"\xC9T\xC9", {}, "x"}}, 0)
+            << QStringList{QString::fromUtf8("français"), QString::fromUtf8("ÉTÉ")};
+        QTest::newRow("level 0, European bytes that read as half-width katakana")
+            << archive({Item{"\xE8" "e\xB9tina", {}, "x"}}, 0) << QStringList{QString::fromUtf8("èe¹tina")};
+        // ソ 表 能 end in 0x5C; 0xE0 0x5C is a rare kanji after a letter.
+        QTest::newRow("level 0, Japanese names with 0x5C second bytes")
+            << archive({Item{"\x83\x5C\\\x95\x5C\x94\x5C.TXT", {}, "x"}, Item{"\x83\x5C\x83\x74\x83\x67", {}, "x"},
+                        Item{"A\xE0\x5C.TXT", {}, "x"}},
+                       0)
+            << QStringList{QString::fromUtf8("A濬.TXT"), QString::fromUtf8("ソ"), QString::fromUtf8("ソ/表能.TXT"),
+                           QString::fromUtf8("ソフト")};
+        Item hyo{"\x95\x5C"};
+        hyo.directory = true;
+        QTest::newRow("level 0, Japanese folder entry ending in 0x5C")
+            << archive({hyo, Item{"\x95\x5C\\a.txt", {}, "x"}}, 0)
+            << QStringList{QString::fromUtf8("表"), QString::fromUtf8("表/a.txt")};
+        QTest::newRow("level 0, half-width katakana only")
+            << archive({Item{"\xC3\xDE\xB0\xC0.DAT", {}, "x"}, Item{"\xB1\xB2.TXT", {}, "x"}}, 0)
+            << QStringList{QString::fromUtf8("ｱｲ.TXT"), QString::fromUtf8("ﾃﾞｰﾀ.DAT")};
+        QTest::newRow("level 0, a broken name among Japanese ones")
+            << archive({Item{"\x93\xFA\x96\x7B.txt", {}, "x"}, Item{"x\x82.txt", {}, "x"}}, 0)
+            << QStringList{"x_.txt", QString::fromUtf8("日本.txt")};
+
+        // LHa for UNIX writes the names of its system: EUC-JP, Shift-JIS or UTF-8.
+        QTest::newRow("Unix, EUC-JP")
+            << archive({named("\xC6\xFC\xCB\xDC\xB8\xEC.txt", 'U'), named("x.txt", 'U', "\xA4\xA2\xA4\xA4\xFF")}, 1)
+            << QStringList{QString::fromUtf8("あい"), QString::fromUtf8("あい/x.txt"), QString::fromUtf8("日本語.txt")};
+        QTest::newRow("Unix, EUC-JP at level 0")
+            << archive({Item{"\xC6\xFC\xCB\xDC.txt", {}, "x", "-lh0-", quint16(testlzh::kFile | 0644)}}, 0)
+            << QStringList{QString::fromUtf8("日本.txt")};
+        QTest::newRow("Unix, Shift-JIS")
+            << archive({named("\x93\xFA\x96\x7B\x8C\xEA.txt", 'U'), named("\xB1\xB2.txt", 'U')}, 1)
+            << QStringList{QString::fromUtf8("ｱｲ.txt"), QString::fromUtf8("日本語.txt")};
+        QTest::newRow("Unix, UTF-8")
+            << archive({named("日本語.txt", 'U'), named("café", 'U')}, 1)
+            << QStringList{QString::fromUtf8("café"), QString::fromUtf8("日本語.txt")};
+        QTest::newRow("MS-DOS, half-width katakana that EUC-JP could read")
+            << archive({named("\xB1\xB2.txt", 'M')}, 1) << QStringList{QString::fromUtf8("ｱｲ.txt")};
+
+        // Windows archivers: Unicode names beside a fallback of '_'.
+        const QList<Item> windows{unicodeNamed("______ __.txt", "___\xFF", utf16(QString::fromUtf8("ÖÄüöä 日本.txt")),
+                                               utf16(QString::fromUtf8("Ü文字")) + kUtf16FolderEnd)};
+        const QStringList windowsPaths{QString::fromUtf8("Ü文字"), QString::fromUtf8("Ü文字/ÖÄüöä 日本.txt")};
+        QTest::newRow("Unicode names, level 1") << archive(windows, 1) << windowsPaths;
+        QTest::newRow("Unicode names, level 2") << archive(windows, 2) << windowsPaths;
+        QTest::newRow("Unicode file name in a Shift-JIS folder")
+            << archive({unicodeNamed("__.txt", "\x83\x5C\xFF", utf16(QString::fromUtf8("Ö😀.txt")), QByteArray())}, 2)
+            << QStringList{QString::fromUtf8("ソ"), QString::fromUtf8("ソ/Ö😀.txt")};
+        QTest::newRow("Unicode folders two deep, a lone surrogate")
+            << archive({unicodeNamed("_.txt", "a\xFF" "b\xFF", QByteArray("\x00\xD8", 2) + utf16(".txt"),
+                                     utf16("a") + kUtf16FolderEnd + utf16("b") + kUtf16FolderEnd)},
+                       2)
+            << QStringList{"a", "a/b", QString::fromUtf8("a/b/\uFFFD.txt")};
+    }
+
+    void archiveEncoding()
+    {
+        QFETCH(QByteArray, archive);
+        QFETCH(QStringList, paths);
+        Run run;
+        QCOMPARE(run(archive), UNLHA_OK);
+        paths.sort();
+        QCOMPARE(fileTree(run.out).keys(), paths);
     }
 
     // The same names through whole archives at each header level.
