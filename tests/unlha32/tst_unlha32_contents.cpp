@@ -551,10 +551,7 @@ private slots:
         QFETCH(QString, archive);
         QFETCH(QByteArray, file);
         QFETCH(QByteArray, contents);
-        // A compiler cache may name the source relative to the build folder,
-        // the parent of the test's own.
-        const QString source = QDir(QCoreApplication::applicationDirPath() + "/..").filePath(QStringLiteral(__FILE__));
-        const QString path = QFileInfo(source).absolutePath() + "/data/" + archive;
+        const QString path = QStringLiteral(UNLHA32_TEST_DATA "/") + archive;
         Run run;
         QCOMPARE(run(readAll(path)), UNLHA_OK);
         QCOMPARE(readAll(run.out + "/" + file), contents);
