@@ -1,11 +1,22 @@
-// The first header: where a file begins, or behind a self-extractor's
-// program; and the name in a first header that fails its checks.
+// The first header: where a file begins, behind a self-extractor's program
+// or a MacBinary header; and what can be read of a first header that fails
+// its checks.
+//
+// Which files are searched. A file that begins with a sound header is an
+// archive. One whose start still shows most of a header's marks (the
+// method's dashes and letters, a level of 0 to 3) is an archive whose first
+// header is damaged: it is reported as such, never searched, since the
+// first header found further in may lie inside the first entry's own data.
+// Only a file that begins as a program of a system whose archivers wrote
+// self-extractors is searched for the archive behind it; any other file is
+// no archive.
 #include "unlha32/lzhheader.h"
 
-#include "unlha32/lzhextended.h"
 #include "unlha32/lzhlayout.h"
+#include "unlha32/macbinary.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <string>
 
 namespace unlha {
@@ -31,43 +42,95 @@ bool looksLikeHeader(const uint8_t *h, size_t n)
     return n >= kCommonLength && h[0] != 0 && isMethod(h + kMethod) && h[kLevel] <= 3;
 }
 
-// The name in a header that failed its checks, for the report; what cannot
-// be read is left out.
-std::string nameOfDamagedHeader(HeaderSource &src, uint64_t offset)
+bool isLetterOrDigit(uint8_t c)
 {
-    uint8_t b[4096];
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof b, src.fileSize() - offset));
-    if (n < kCommonLength || !src.read(offset, b, n))
-        return {};
-    if (b[kLevel] <= 1) {
-        const size_t end = std::min<size_t>(n, static_cast<size_t>(b[kBaseLength]) + 2);
-        const size_t nameLen = b[kNameLength];
-        return kName + nameLen <= end ? cutAtNul(b + kName, nameLen) : std::string();
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+// A damaged first header: of the six marks every header's start has, the
+// method's two dashes, its three lower-case letters or digits and a level
+// of 0 to 3, one changed byte leaves five, and two leave four. Text has no
+// level byte of 0 to 3: four marks without the level count only with both
+// dashes, so that a text file beginning "Co-oper" is not taken for an
+// archive. The programs searched below have none of these marks there.
+bool nearlyHeader(const uint8_t *h, size_t n)
+{
+    const uint8_t *m = h + kMethod;
+    const size_t inMethod = n > kMethod ? std::min(n - kMethod, kMethodLength) : 0;
+    int marks = 0;
+    int dashes = 0;
+    for (size_t i = 0; i < inMethod; ++i) {
+        const bool dashPlace = i == 0 || i + 1 == kMethodLength;
+        const bool mark = dashPlace ? m[i] == '-' : isLetterOrDigit(m[i]);
+        marks += mark;
+        dashes += dashPlace && mark;
     }
-    if (b[kLevel] != 2 || n < kLeast2)
-        return {};
-    // Level 2: the name and folder are extended headers of their own.
-    std::string name, dir;
-    size_t next = u16(b + kFirstExt2);
-    size_t pos = kFirstExt2 + 2;
-    while (next >= kExtFrame && pos + next <= n) {
-        if (b[pos] == kExtFileName)
-            name = cutAtNul(b + pos + 1, next - kExtFrame);
-        else if (b[pos] == kExtDirectory)
-            dir.assign(reinterpret_cast<const char *>(b + pos + 1), next - kExtFrame);
-        const size_t np = pos + next - 2;
-        next = u16(b + np);
-        pos = np + 2;
-    }
-    if (!dir.empty() && dir.back() != '\xFF' && !name.empty())
-        dir += '\xFF';
-    return dir + name;
+    const bool level = n > kLevel && h[kLevel] <= 3;
+    return marks + level >= 5 || (marks + level == 4 && (level || dashes == 2));
+}
+
+bool startsWith(const uint8_t *h, size_t n, std::initializer_list<uint8_t> magic)
+{
+    return n >= magic.size() && std::equal(magic.begin(), magic.end(), h);
+}
+
+// The programs that carry self-extracting archives: MS-DOS and Windows
+// (MZ, rarely ZM), ELF, an Amiga hunk file, an X68000 .X file (HU), an
+// Atari ST program (a branch over its header), and the .COM files of
+// MS-DOS and CP/M, which have no header and begin with a jump over the
+// archiver's banner (x86: E9 near, EB short; 8080 and Z80: C3).
+bool beginsAsProgram(const uint8_t *h, size_t n)
+{
+    return startsWith(h, n, {'M', 'Z'}) || startsWith(h, n, {'Z', 'M'}) || startsWith(h, n, {0x7F, 'E', 'L', 'F'})
+           || startsWith(h, n, {0x00, 0x00, 0x03, 0xF3}) || startsWith(h, n, {'H', 'U'})
+           || startsWith(h, n, {0x60, 0x1A}) || startsWith(h, n, {0xE9}) || startsWith(h, n, {0xEB})
+           || startsWith(h, n, {0xC3});
+}
+
+// A MacBinary header: a zero byte, the Mac file's name length (1 to 63),
+// and zero bytes at 74 and 82; the data fork follows it.
+bool wrappedInMacBinary(HeaderSource &src)
+{
+    constexpr size_t kNameLengthAt = 1, kLongestName = 63, kZeroAt1 = 74, kZeroAt2 = 82;
+    uint8_t m[kMacBinaryHeader];
+    if (src.fileSize() <= kMacBinaryHeader || !src.read(0, m, sizeof m))
+        return false;
+    return m[0] == 0 && m[kNameLengthAt] >= 1 && m[kNameLengthAt] <= kLongestName && m[kZeroAt1] == 0
+           && m[kZeroAt2] == 0;
+}
+
+// The level a damaged first header was written at: its level byte, unless
+// that is what was damaged. Then the header passes its checks at the level
+// it was written at, if nothing else was hit; otherwise a level-3 header
+// still has its field width, and a level-0 or level-1 header a name that
+// ends within its length (at level 1 just before its OS id and the first
+// extended header's length).
+int likelyLevel(HeaderSource &src, const uint8_t *h, size_t n)
+{
+    if (n > kLevel && h[kLevel] <= 3)
+        return h[kLevel];
+    for (int level = 0; level <= 3; ++level)
+        if (soundAsLevel(src, 0, level))
+            return level;
+    if (u16(h + kFieldWidth3) == kLevel3Width)
+        return 3;
+    const size_t hlen = static_cast<size_t>(h[kBaseLength]) + kBaseUncounted;
+    const size_t named = kName + h[kNameLength] + kDataCrcLength;
+    if (hlen == named + kLevel1Tail)
+        return 1;
+    return hlen >= named ? 0 : 2;
+}
+
+// The name in a first header that failed its checks, for the report; what
+// cannot be read is left out.
+std::string nameOfDamagedHeader(HeaderSource &src, const uint8_t *h, size_t n)
+{
+    Entry e;
+    return salvageHeader(src, 0, likelyLevel(src, h, n), e) ? rawPath(e) : std::string();
 }
 
 } // namespace
 
-// A file that does not begin with a header may be a self-extractor: a
-// program with the archive behind it.
 HeaderStatus HeaderWalker::first(Entry &e)
 {
     if (start_) {
@@ -76,15 +139,19 @@ HeaderStatus HeaderWalker::first(Entry &e)
         return st == HeaderStatus::End ? HeaderStatus::Invalid : st;
     }
     const HeaderStatus st = readHeader(src_, 0, e);
-    if (st == HeaderStatus::Ok || st == HeaderStatus::Truncated)
+    if (st == HeaderStatus::Ok)
         return st;
     uint8_t h[kLeadIn] = {};
     const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof h, src_.fileSize()));
-    if (src_.read(0, h, n) && looksLikeHeader(h, n)) {
-        badEntryRawName_ = nameOfDamagedHeader(src_, 0);
-        return HeaderStatus::Invalid;
+    if (!src_.read(0, h, n))
+        return HeaderStatus::Truncated;
+    if (st == HeaderStatus::Truncated || nearlyHeader(h, n)) {
+        badEntryRawName_ = nameOfDamagedHeader(src_, h, n);
+        return st == HeaderStatus::Truncated ? st : HeaderStatus::Invalid;
     }
-    return searchStub(e);
+    if (wrappedInMacBinary(src_) && readHeader(src_, kMacBinaryHeader, e) == HeaderStatus::Ok)
+        return HeaderStatus::Ok;
+    return beginsAsProgram(h, n) ? searchStub(e) : HeaderStatus::End;
 }
 
 // Looks for the first header within the first MiB. Cheap tests come first,
@@ -110,13 +177,8 @@ HeaderStatus HeaderWalker::searchStub(Entry &e)
         // What each level allows without reading further.
         uint64_t headerLen = 0;
         if (p[kLevel] <= 1) {
-            headerLen = static_cast<uint64_t>(p[kBaseLength]) + 2;
-            if (headerLen < kLeastBase || i + headerLen > n)
-                continue;
-            uint8_t sum = 0;
-            for (size_t k = kBaseSum + 1; k < headerLen; ++k)
-                sum = static_cast<uint8_t>(sum + p[k]);
-            if (sum != p[kBaseSum])
+            headerLen = static_cast<uint64_t>(p[kBaseLength]) + kBaseUncounted;
+            if (headerLen < kLeastBase || i + headerLen > n || !baseSumMatches(p, headerLen))
                 continue;
         } else if (p[kLevel] == 2) {
             headerLen = u16(p + kLength2);
