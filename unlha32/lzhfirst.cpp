@@ -99,19 +99,19 @@ bool wrappedInMacBinary(HeaderSource &src)
            && m[kZeroAt2] == 0;
 }
 
-// The level a damaged first header was written at: its level byte, unless
-// that is what was damaged. Then the header passes its checks at the level
-// it was written at, if nothing else was hit; otherwise a level-3 header
-// still has its field width, and a level-0 or level-1 header a name that
-// ends within its length (at level 1 just before its OS id and the first
-// extended header's length).
+// The level a damaged first header was written at. Where nothing but its
+// level byte was hit, it passes its checks at the level it was written at;
+// otherwise its level byte says, unless that is out of range too. Then a
+// level-3 header still has its field width, and a level-0 or level-1
+// header a name that ends within its length (at level 1 just before its OS
+// id and the first extended header's length).
 int likelyLevel(HeaderSource &src, const uint8_t *h, size_t n)
 {
-    if (n > kLevel && h[kLevel] <= 3)
-        return h[kLevel];
     for (int level = 0; level <= 3; ++level)
         if (soundAsLevel(src, 0, level))
             return level;
+    if (n > kLevel && h[kLevel] <= 3)
+        return h[kLevel];
     if (u16(h + kFieldWidth3) == kLevel3Width)
         return 3;
     const size_t hlen = static_cast<size_t>(h[kBaseLength]) + kBaseUncounted;
