@@ -9,7 +9,10 @@
 // first header found further in may lie inside the first entry's own data.
 // Only a file that begins as a program of a system whose archivers wrote
 // self-extractors is searched for the archive behind it; any other file is
-// no archive.
+// no archive. Behind a program, the search passes over a damaged first
+// header as it passes over the program's look-alikes; a header found
+// further in that such a look-alike leads to exactly (as its next entry,
+// or as its own data) is the rest of a damaged archive, not the archive.
 #include "unlha32/lzhheader.h"
 
 #include "unlha32/lzhlayout.h"
@@ -105,10 +108,10 @@ bool wrappedInMacBinary(HeaderSource &src)
 // level-3 header still has its field width, and a level-0 or level-1
 // header a name that ends within its length (at level 1 just before its OS
 // id and the first extended header's length).
-int likelyLevel(HeaderSource &src, const uint8_t *h, size_t n)
+int likelyLevel(HeaderSource &src, uint64_t offset, const uint8_t *h, size_t n)
 {
     for (int level = 0; level <= 3; ++level)
-        if (soundAsLevel(src, 0, level))
+        if (soundAsLevel(src, offset, level))
             return level;
     if (n > kLevel && h[kLevel] <= 3)
         return h[kLevel];
@@ -122,11 +125,35 @@ int likelyLevel(HeaderSource &src, const uint8_t *h, size_t n)
 }
 
 // The name in a first header that failed its checks, for the report; what
-// cannot be read is left out.
-std::string nameOfDamagedHeader(HeaderSource &src, const uint8_t *h, size_t n)
+// cannot be read is left out. `h`: its first n bytes, up to kLeadIn.
+std::string nameOfDamagedHeader(HeaderSource &src, uint64_t offset, const uint8_t *h, size_t n)
 {
     Entry e;
-    return salvageHeader(src, 0, likelyLevel(src, h, n), e) ? rawPath(e) : std::string();
+    return salvageHeader(src, offset, likelyLevel(src, offset, h, n), e) ? rawPath(e) : std::string();
+}
+
+// Whether the damaged header at `s` (its bytes `p`, `avail` of them in
+// the search's buffer) puts a header at `j`: its next entry's, or the first
+// of an archive that is its own data, as the length that each level reads
+// says. Then the archive found at j is no archive behind a program but the
+// rest of one whose first header is damaged. Exact, so that the names of
+// methods in a program's own data, which look like headers, pass.
+bool leadsTo(HeaderSource &src, const uint8_t *p, size_t avail, uint64_t s, uint64_t j, bool mayRead)
+{
+    if (avail < kLeast3)
+        return false;
+    const uint64_t packed = u32(p + kPackedSize);
+    const uint64_t base = static_cast<uint64_t>(p[kBaseLength]) + kBaseUncounted;
+    for (const uint64_t length : {base, uint64_t{u16(p + kLength2)}, uint64_t{u32(p + kLength3)}})
+        if (s + length == j || s + length + packed == j)
+            return true;
+    // Level 1's data begins after its extended headers, which the packed
+    // size counts.
+    if (!mayRead || base < kLeastBase || j <= s + base || j > s + base + packed
+        || s + base + packed > src.fileSize())
+        return false;
+    Entry e;
+    return salvageHeader(src, s, 1, e) && e.dataOffset == j;
 }
 
 } // namespace
@@ -146,7 +173,7 @@ HeaderStatus HeaderWalker::first(Entry &e)
     if (!src_.read(0, h, n))
         return HeaderStatus::Truncated;
     if (st == HeaderStatus::Truncated || nearlyHeader(h, n)) {
-        badEntryRawName_ = nameOfDamagedHeader(src_, h, n);
+        badEntryRawName_ = nameOfDamagedHeader(src_, 0, h, n);
         return st == HeaderStatus::Truncated ? st : HeaderStatus::Invalid;
     }
     if (wrappedInMacBinary(src_) && readHeader(src_, kMacBinaryHeader, e) == HeaderStatus::Ok)
@@ -199,9 +226,24 @@ HeaderStatus HeaderWalker::searchStub(Entry &e)
         if (p[kLevel] != 0 && src_.asked() > budget)
             continue;
         if (readHeader(src_, i, e) == HeaderStatus::Ok && e.dataOffset + e.packedSize <= fileSize)
-            return HeaderStatus::Ok;
+            return damagedBefore(b, n, i, budget) ? HeaderStatus::Invalid : HeaderStatus::Ok;
     }
     return HeaderStatus::End;
+}
+
+// Whether a damaged header in front of the one found at `j` leads to it: the
+// archive's own first header, damaged, which the search passed over. Names
+// it for the report.
+bool HeaderWalker::damagedBefore(const uint8_t *b, size_t n, size_t j, uint64_t budget)
+{
+    for (size_t s = 1; s < j; ++s) {
+        const size_t avail = std::min(n - s, kLeadIn);
+        if (nearlyHeader(b + s, avail) && leadsTo(src_, b + s, n - s, s, j, src_.asked() <= budget)) {
+            badEntryRawName_ = nameOfDamagedHeader(src_, s, b + s, avail);
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace unlha

@@ -122,6 +122,7 @@ public:
 private:
     HeaderStatus first(Entry &out);
     HeaderStatus searchStub(Entry &out);
+    bool damagedBefore(const uint8_t *b, size_t n, size_t j, uint64_t budget);
 
     HeaderSource src_;
     std::optional<uint64_t> start_;

@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+#include <tuple>
+
 using testlzh::Item;
 
 class DamageTest : public QObject {
@@ -135,6 +137,22 @@ private slots:
             QByteArray swapped = sound;
             swapped[20] = char(level ^ 1);
             QTest::addRow("level %d, read as level %d", level, level ^ 1) << swapped << UNLHA_ERR_DAMAGED << named;
+            // Behind a self-extractor's program the archive's first header is
+            // passed over as a look-alike; what it leads to is not taken
+            // instead: the second entry's header, or its own data's archive.
+            const QByteArray program = "MZ" + QByteArray(600, '\x90') + "-lh5-" + QByteArray(40, '\0');
+            const QByteArray plain = testlzh::archive({Item{"outer.lzh", {}, "data"}, Item{"a.txt", {}, "a"}}, level);
+            for (const auto &[what, at, value] : {std::tuple{"method's first dash", 2, int('x')},
+                                                  std::tuple{"level 7", 20, 7},
+                                                  std::tuple{level < 2 ? "sum" : "header CRC", level < 2 ? 1 : 27 + 6 * (level - 2), -1}}) {
+                for (const bool nested : {false, true}) {
+                    QByteArray arc = nested ? sound : plain;
+                    arc[at] = char(value < 0 ? arc[at] + 1 : value);
+                    QTest::addRow("level %d behind a program, %s, first entry %s", level, what,
+                                  nested ? "an archive" : "plain")
+                        << program + arc << UNLHA_ERR_DAMAGED << named;
+                }
+            }
         }
         // No program begins so, and too little of a header is left.
         QByteArray gone = testlzh::archive({Item{"outer.lzh", {}, testlzh::archive({Item{"inner.txt"}}, 0)}}, 0);
