@@ -42,7 +42,7 @@ constexpr uint64_t kSfxLargestLevel3 = 0xFFFF;
 // that begins so is an archive, whatever the rest of the header says.
 bool looksLikeHeader(const uint8_t *h, size_t n)
 {
-    return n >= kCommonLength && h[0] != 0 && isMethod(h + kMethod) && h[kLevel] <= 3;
+    return n >= kCommonLength && h[0] != 0 && isMethod(h + kMethod) && h[kLevel] <= kHighestLevel;
 }
 
 bool isLetterOrDigit(uint8_t c)
@@ -68,7 +68,7 @@ bool nearlyHeader(const uint8_t *h, size_t n)
         marks += mark;
         dashes += dashPlace && mark;
     }
-    const bool level = n > kLevel && h[kLevel] <= 3;
+    const bool level = n > kLevel && h[kLevel] <= kHighestLevel;
     return marks + level >= 5 || (marks + level == 4 && (level || dashes == 2));
 }
 
@@ -110,10 +110,10 @@ bool wrappedInMacBinary(HeaderSource &src)
 // id and the first extended header's length).
 int likelyLevel(HeaderSource &src, uint64_t offset, const uint8_t *h, size_t n)
 {
-    for (int level = 0; level <= 3; ++level)
+    for (int level = 0; level <= kHighestLevel; ++level)
         if (soundAsLevel(src, offset, level))
             return level;
-    if (n > kLevel && h[kLevel] <= 3)
+    if (n > kLevel && h[kLevel] <= kHighestLevel)
         return h[kLevel];
     if (u16(h + kFieldWidth3) == kLevel3Width)
         return 3;

@@ -65,6 +65,7 @@ constexpr size_t kPackedSize = 7;
 constexpr size_t kOriginalSize = 11;
 constexpr size_t kTime = 15;
 constexpr size_t kLevel = 20;
+constexpr uint8_t kHighestLevel = 3;
 // Every header is longer: bytes 0 to 21, method and level among them.
 constexpr size_t kCommonLength = 22;
 // Read first: every field up to the first extended header's length of
