@@ -185,8 +185,10 @@ HeaderStatus readLevel23(HeaderSource &src, uint64_t offset, const uint8_t *h, i
         if (!salvage)
             return total < firstExt + width || total > kMaxHeader ? HeaderStatus::Invalid : HeaderStatus::Truncated;
         // The length is damaged: the extended headers are read as far as
-        // they make sense.
+        // they make sense, if the file reaches the first one's length.
         total = std::min<uint64_t>(fileSize - offset, kSalvageWindow);
+        if (total < firstExt + width)
+            return HeaderStatus::Invalid;
     }
     // OS-9 LHa's headers may run a little past the stated length.
     const uint64_t slack = level == 2 ? std::min<uint64_t>(fileSize - offset - total, kOs9Shortfall) : 0;

@@ -154,6 +154,15 @@ private slots:
                 }
             }
         }
+        // A level-2 header with a damaged method and length, the file ending
+        // before its first extended header's length: nothing past the end is
+        // read for its name.
+        QByteArray shortLevel2 = testlzh::header(Item{"x"}, 2).left(24);
+        shortLevel2.replace(2, 5, "-L50-");
+        shortLevel2[0] = char(0x19);
+        shortLevel2[1] = char(0xA7);
+        QTest::newRow("level 2, method and length damaged, cut before its extended headers")
+            << shortLevel2 << UNLHA_ERR_DAMAGED << unnamed;
         // No program begins so, and too little of a header is left.
         QByteArray gone = testlzh::archive({Item{"outer.lzh", {}, testlzh::archive({Item{"inner.txt"}}, 0)}}, 0);
         gone.replace(2, 5, "-LH0_");
