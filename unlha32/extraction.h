@@ -39,6 +39,11 @@ public:
     void item(const char *prefix, const std::string &name) { ops_.push_back({Kind::Item, prefix, 0, name}); }
     void skipped(const char *prefix, const std::string &name) { ops_.push_back({Kind::Skipped, prefix, 0, name}); }
     void fail(int result, const std::string &cause) { ops_.push_back({Kind::Fail, nullptr, result, cause}); }
+    // `pattern` with %1 the entry's name and %2 `detail` (Report::failEntry).
+    void failEntry(int result, const char *pattern, const std::string &entry, const std::string &detail = {})
+    {
+        ops_.push_back({Kind::FailEntry, pattern, result, entry, detail});
+    }
     void replay(Report &report) const
     {
         for (const auto &op : ops_) {
@@ -46,17 +51,19 @@ public:
             case Kind::Item: report.item(op.prefix, op.text); break;
             case Kind::Skipped: report.skipped(op.prefix, op.text); break;
             case Kind::Fail: report.fail(op.result, op.text); break;
+            case Kind::FailEntry: report.failEntry(op.result, op.prefix, op.text, op.detail); break;
             }
         }
     }
 
 private:
-    enum class Kind { Item, Skipped, Fail };
+    enum class Kind { Item, Skipped, Fail, FailEntry };
     struct Op {
         Kind kind;
-        const char *prefix;
+        const char *prefix; // or the pattern of FailEntry
         int result;
         std::string text;
+        std::string detail = {};
     };
     std::vector<Op> ops_;
 };

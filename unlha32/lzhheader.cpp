@@ -18,6 +18,9 @@ namespace {
 // No sane header is larger; anything bigger is garbage and must not make us
 // allocate what a hostile length field asks for.
 constexpr uint64_t kMaxHeader = 1 << 20;
+// What a salvage reads of a level-2 or level-3 header whose length is
+// damaged: as much as a level-2 length can say.
+constexpr uint64_t kSalvageWindow = UINT16_MAX;
 // The walk's buffer; a smaller archive gets one of its own size.
 constexpr size_t kWalkBuffer = 64 * 1024;
 
@@ -79,27 +82,42 @@ void classify(Entry &e)
     }
 }
 
+// How a header is read: with every check, or, for one that failed them,
+// for what can still be read of it.
+enum class Reading { Checked, Salvage };
+
 // `h`: the first kLeadIn bytes of the header at `offset`.
-HeaderStatus readLevel01(HeaderSource &src, uint64_t offset, const uint8_t *h, Entry &e)
+HeaderStatus readLevel01(HeaderSource &src, uint64_t offset, const uint8_t *h, int level, Entry &e, Reading how)
 {
+    const bool salvage = how == Reading::Salvage;
+    // A salvage keeps what it has read where a check would fail the header.
+    auto fail = [salvage](HeaderStatus st) { return salvage ? HeaderStatus::Ok : st; };
     const uint64_t fileSize = src.fileSize();
-    const size_t hlen = static_cast<size_t>(h[kBaseLength]) + 2;
-    const int level = h[kLevel];
-    if (hlen < kLeastBase)
-        return HeaderStatus::Invalid;
-    if (offset + hlen > fileSize)
-        return HeaderStatus::Truncated;
-    uint8_t b[UINT8_MAX + 2];
+    size_t hlen = static_cast<size_t>(h[kBaseLength]) + kBaseUncounted;
+    const bool lengthSound = hlen >= kLeastBase && offset + hlen <= fileSize;
+    if (!lengthSound) {
+        if (!salvage)
+            return hlen < kLeastBase ? HeaderStatus::Invalid : HeaderStatus::Truncated;
+        // The length is damaged: the name may still be where it belongs.
+        hlen = static_cast<size_t>(std::min<uint64_t>(kLargestBase, fileSize - offset));
+    }
+    uint8_t b[kLargestBase];
     if (!src.read(offset, b, hlen))
         return HeaderStatus::Truncated;
-    uint8_t sum = 0;
-    for (size_t i = kBaseSum + 1; i < hlen; ++i)
-        sum = static_cast<uint8_t>(sum + b[i]);
-    if (sum != b[kBaseSum])
+    // Read as `level`: for a header whose level byte was damaged, the sum
+    // then tells whether that was all.
+    b[kLevel] = static_cast<uint8_t>(level);
+    if (!salvage && !baseSumMatches(b, hlen))
         return HeaderStatus::Invalid;
-    const size_t nameLen = b[kNameLength];
+    // Level 1 ends its base header with an OS id and the first extended
+    // header's length after the data CRC.
+    const size_t tail = kDataCrcLength + (level == 1 ? kLevel1Tail : 0);
+    size_t nameLen = b[kNameLength];
+    // A damaged name length: the name is what lies before that tail.
+    if (salvage && kName + nameLen + tail > hlen && hlen >= kName + tail)
+        nameLen = hlen - kName - tail;
     const size_t fixedEnd = kName + nameLen + kDataCrcLength;
-    if (fixedEnd > hlen || (level == 1 && fixedEnd + kLevel1Tail > hlen))
+    if (kName + nameLen + tail > hlen)
         return HeaderStatus::Invalid;
 
     e.packedSize = u32(b + kPackedSize);
@@ -109,7 +127,7 @@ HeaderStatus readLevel01(HeaderSource &src, uint64_t offset, const uint8_t *h, E
     e.rawName = cutAtNul(b + kName, nameLen);
     e.crc = u16(b + kName + nameLen);
 
-    if (level == 0) {
+    if (level == 0 || !lengthSound) {
         // Optional extension: OS id, and for Unix its own time and mode.
         const size_t ext = hlen - fixedEnd;
         const uint8_t *x = b + fixedEnd;
@@ -131,26 +149,26 @@ HeaderStatus readLevel01(HeaderSource &src, uint64_t offset, const uint8_t *h, E
     ExtState st;
     uint64_t pos = offset + hlen;
     uint64_t extTotal = 0;
-    size_t next = u16(b + hlen - 2);
+    size_t next = u16(b + hlen - kLengthWidth);
     std::string ext;
     while (next != 0) {
         if (next < kExtFrame)
-            return HeaderStatus::Invalid;
+            return fail(HeaderStatus::Invalid);
         if (pos + next > fileSize)
-            return HeaderStatus::Truncated;
+            return fail(HeaderStatus::Truncated);
         extTotal += next;
         // The packed size counts the extended headers; they cannot exceed
         // it. A folder or link has no data, and some archivers leave its
         // extended headers out of the count.
         if (extTotal > e.packedSize && !noData)
-            return HeaderStatus::Invalid;
+            return fail(HeaderStatus::Invalid);
         ext.resize(next);
         if (!src.read(pos, ext.data(), next))
-            return HeaderStatus::Truncated;
+            return fail(HeaderStatus::Truncated);
         const auto *d = reinterpret_cast<const uint8_t *>(ext.data());
-        applyExt(e, st, d[0], d + 1, next - kExtFrame, 0);
+        applyExt(e, st, d[0], d + kExtId, next - kExtFrame, 0);
         pos += next;
-        next = u16(d + next - 2);
+        next = u16(d + next - kLengthWidth);
     }
     // Extended header 0x42 gives the sizes of large files, without the
     // extended headers counted in.
@@ -163,40 +181,40 @@ HeaderStatus readLevel01(HeaderSource &src, uint64_t offset, const uint8_t *h, E
 }
 
 // `h`: the first kLeadIn bytes of the header at `offset`.
-HeaderStatus readLevel23(HeaderSource &src, uint64_t offset, const uint8_t *h, Entry &e)
+HeaderStatus readLevel23(HeaderSource &src, uint64_t offset, const uint8_t *h, int level, Entry &e, Reading how)
 {
+    const bool salvage = how == Reading::Salvage;
+    auto fail = [salvage](HeaderStatus st) { return salvage ? HeaderStatus::Ok : st; };
     const uint64_t fileSize = src.fileSize();
-    const int level = h[kLevel];
-    const size_t width = level == 2 ? 2 : 4; // of the length fields
-    uint64_t total = 0;
-    size_t firstExt = 0;
-    if (level == 2) {
-        total = u16(h + kLength2);
-        firstExt = kFirstExt2;
-    } else {
-        if (u16(h + kFieldWidth3) != kLevel3Width)
+    const size_t width = level == 2 ? kLengthWidth : kLevel3Width; // of the length fields
+    const size_t firstExt = level == 2 ? kFirstExt2 : kFirstExt3;
+    if (level == 3) {
+        if (!salvage && u16(h + kFieldWidth3) != kLevel3Width)
             return HeaderStatus::Invalid;
+        // The lead-in holds the lengths only where the file does.
         if (offset + kLeast3 > fileSize)
             return HeaderStatus::Truncated;
-        // The header's length and the first extended header's.
-        uint8_t t[kLeast3 - kLength3];
-        if (!src.read(offset + kLength3, t, sizeof t))
-            return HeaderStatus::Truncated;
-        total = u32(t);
-        firstExt = kFirstExt3;
     }
-    if (total < firstExt + width || total > kMaxHeader)
-        return HeaderStatus::Invalid;
-    if (offset + total > fileSize)
-        return HeaderStatus::Truncated;
-    // OS-9 LHa counts the level-2 header without its own length field; allow
-    // the extended headers to run up to two bytes past the stated length.
-    const uint64_t slack = level == 2 ? (fileSize - offset - total < 2 ? fileSize - offset - total : 2) : 0;
+    uint64_t total = level == 2 ? u16(h + kLength2) : u32(h + kLength3);
+    if (total < firstExt + width || total > kMaxHeader || offset + total > fileSize) {
+        if (!salvage)
+            return total < firstExt + width || total > kMaxHeader ? HeaderStatus::Invalid : HeaderStatus::Truncated;
+        // The length is damaged: the extended headers are read as far as
+        // they make sense, if the file reaches the first one's length.
+        total = std::min<uint64_t>(fileSize - offset, kSalvageWindow);
+        if (total < firstExt + width)
+            return HeaderStatus::Invalid;
+    }
+    // OS-9 LHa's headers may run a little past the stated length.
+    const uint64_t slack = level == 2 ? std::min<uint64_t>(fileSize - offset - total, kOs9Shortfall) : 0;
     std::string buf(total + slack, '\0');
     if (!src.read(offset, buf.data(), buf.size()))
         return HeaderStatus::Truncated;
     auto *b = reinterpret_cast<uint8_t *>(buf.data());
     const uint64_t limit = total + slack;
+    // Read as `level`, as at levels 0 and 1: the CRC says whether a damaged
+    // level byte was all.
+    b[kLevel] = static_cast<uint8_t>(level);
 
     e.packedSize = u32(b + kPackedSize);
     e.originalSize = u32(b + kOriginalSize);
@@ -207,27 +225,40 @@ HeaderStatus readLevel23(HeaderSource &src, uint64_t offset, const uint8_t *h, E
 
     ExtState st;
     size_t pos = firstExt + width;
-    uint64_t next = width == 2 ? u16(b + firstExt) : u32(b + firstExt);
+    uint64_t next = width == kLengthWidth ? u16(b + firstExt) : u32(b + firstExt);
     while (next != 0) {
-        if (next < 1 + width || pos + next > limit)
-            return HeaderStatus::Invalid;
-        applyExt(e, st, b[pos], b + pos + 1, next - 1 - width, pos + 1);
+        if (next < kExtId + width || pos + next > limit)
+            return fail(HeaderStatus::Invalid);
+        applyExt(e, st, b[pos], b + pos + kExtId, next - kExtId - width, pos + kExtId);
         const uint8_t *np = b + pos + next - width;
         pos += next;
-        next = width == 2 ? u16(np) : u32(np);
+        next = width == kLengthWidth ? u16(np) : u32(np);
     }
+    if (salvage)
+        return HeaderStatus::Ok;
+    // Past the extended headers only LHa for UNIX's pad byte may follow:
+    // more is a header whose chain of lengths was damaged.
+    if (pos + (level == 2 ? kLevel2Pad : 0) < total)
+        return HeaderStatus::Invalid;
     const uint64_t headerLen = pos > total ? pos : total;
     // The header CRC covers the whole header, extended headers included, as
     // the archiver hashed it: with the CRC's own two bytes still zero.
     // Levels 0 and 1 have their sum instead.
     if (st.haveHeaderCrc) {
-        b[st.headerCrcPos] = 0;
-        b[st.headerCrcPos + 1] = 0;
+        std::memset(b + st.headerCrcPos, 0, kHeaderCrcLength);
         if (crc16Update(0, b, headerLen) != st.headerCrc)
             return HeaderStatus::Invalid;
     }
     e.dataOffset = offset + headerLen;
     return HeaderStatus::Ok;
+}
+
+// The first kLeadIn bytes at `offset` (fewer where the file ends, the rest
+// zero), and how many of them the file has.
+bool readLeadIn(HeaderSource &src, uint64_t offset, uint8_t (&h)[kLeadIn], size_t &n)
+{
+    n = static_cast<size_t>(std::min<uint64_t>(src.fileSize() - offset, kLeadIn));
+    return src.read(offset, h, n);
 }
 
 } // namespace
@@ -239,15 +270,21 @@ HeaderSource::HeaderSource(int fd, uint64_t fileSize, bool buffered)
 {
 }
 
+bool baseSumMatches(const uint8_t *b, size_t length)
+{
+    uint8_t sum = 0;
+    for (size_t i = kBaseUncounted; i < length; ++i)
+        sum = static_cast<uint8_t>(sum + b[i]);
+    return sum == b[kBaseSum];
+}
+
 HeaderStatus readHeader(HeaderSource &src, uint64_t offset, Entry &e)
 {
-    const uint64_t fileSize = src.fileSize();
-    if (offset >= fileSize)
+    if (offset >= src.fileSize())
         return HeaderStatus::End;
     uint8_t h[kLeadIn] = {};
-    const uint64_t avail = fileSize - offset;
-    const size_t n = avail < sizeof h ? static_cast<size_t>(avail) : sizeof h;
-    if (!src.read(offset, h, n))
+    size_t n = 0;
+    if (!readLeadIn(src, offset, h, n))
         return HeaderStatus::Truncated;
     // A zero length ends the archive.
     if (h[0] == 0)
@@ -265,11 +302,11 @@ HeaderStatus readHeader(HeaderSource &src, uint64_t offset, Entry &e)
     switch (e.level) {
     case 0:
     case 1:
-        st = readLevel01(src, offset, h, e);
+        st = readLevel01(src, offset, h, e.level, e, Reading::Checked);
         break;
     case 2:
     case 3:
-        st = readLevel23(src, offset, h, e);
+        st = readLevel23(src, offset, h, e.level, e, Reading::Checked);
         break;
     default:
         return HeaderStatus::Invalid;
@@ -277,6 +314,40 @@ HeaderStatus readHeader(HeaderSource &src, uint64_t offset, Entry &e)
     if (st == HeaderStatus::Ok)
         classify(e);
     return st;
+}
+
+bool salvageHeader(HeaderSource &src, uint64_t offset, int level, Entry &e)
+{
+    e = Entry{};
+    uint8_t h[kLeadIn] = {};
+    size_t n = 0;
+    if (offset >= src.fileSize() || !readLeadIn(src, offset, h, n) || n < kCommonLength)
+        return false;
+    e.level = level;
+    e.headerOffset = offset;
+    const HeaderStatus st = level <= 1 ? readLevel01(src, offset, h, level, e, Reading::Salvage)
+                                       : readLevel23(src, offset, h, level, e, Reading::Salvage);
+    return st == HeaderStatus::Ok;
+}
+
+bool soundAsLevel(HeaderSource &src, uint64_t offset, int level)
+{
+    uint8_t h[kLeadIn] = {};
+    size_t n = 0;
+    if (offset >= src.fileSize() || !readLeadIn(src, offset, h, n) || n < kCommonLength)
+        return false;
+    Entry e;
+    const HeaderStatus st = level <= 1 ? readLevel01(src, offset, h, level, e, Reading::Checked)
+                                       : readLevel23(src, offset, h, level, e, Reading::Checked);
+    return st == HeaderStatus::Ok;
+}
+
+std::string rawPath(const Entry &e)
+{
+    std::string path = e.rawDir;
+    if (!path.empty() && path.back() != '\xFF' && !e.rawName.empty())
+        path += '\xFF';
+    return path + e.rawName;
 }
 
 HeaderWalker::HeaderWalker(int fd, uint64_t fileSize, std::optional<uint64_t> start, std::function<bool()> cancelled)
@@ -324,7 +395,7 @@ bool HeaderWalker::next(Entry &e)
     if (e.dataOffset > fileSize || e.packedSize > fileSize - e.dataOffset) {
         ended_ = true;
         status_ = ScanStatus::Truncated;
-        badEntryRawName_ = e.rawDir + e.rawName;
+        badEntryRawName_ = rawPath(e);
         return false;
     }
     // Every step moves forward by at least one header, so the walk ends.

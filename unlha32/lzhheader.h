@@ -77,6 +77,26 @@ private:
 // included, data not checked against the end of the file).
 HeaderStatus readHeader(HeaderSource &src, uint64_t offset, Entry &out);
 
+// What can still be read of the header at `offset`, which failed its
+// checks, read as a header of `level` whatever its level byte says: above
+// all its name and folder, for the report. Method, sum and CRC go
+// unchecked, a damaged length gives way to what the file holds, and the
+// extended headers are read up to the first that makes no sense. False
+// when not even the name lies where the level puts it.
+bool salvageHeader(HeaderSource &src, uint64_t offset, int level, Entry &out);
+
+// Whether the header at `offset` passes every check as a header of
+// `level`, whatever its method and level byte say: a first header whose
+// level byte alone was damaged does so at the level it was written at.
+bool soundAsLevel(HeaderSource &src, uint64_t offset, int level);
+
+// Whether the sum that a level-0 or level-1 base header `b` of `length`
+// bytes holds is the sum of its bytes.
+bool baseSumMatches(const uint8_t *b, size_t length);
+
+// The entry's folder and name as one raw path, 0xFF between them.
+std::string rawPath(const Entry &e);
+
 // Walks the headers of the archive open on `fd` (of `fileSize` bytes) one
 // entry at a time, so that an archive of any number of entries is read in
 // the same little memory. Walking the same unchanged file again gives the
@@ -106,6 +126,7 @@ public:
 private:
     HeaderStatus first(Entry &out);
     HeaderStatus searchStub(Entry &out);
+    bool damagedBefore(const uint8_t *b, size_t n, size_t j, uint64_t budget);
 
     HeaderSource src_;
     std::optional<uint64_t> start_;

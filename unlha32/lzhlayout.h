@@ -65,14 +65,26 @@ constexpr size_t kPackedSize = 7;
 constexpr size_t kOriginalSize = 11;
 constexpr size_t kTime = 15;
 constexpr size_t kLevel = 20;
+constexpr uint8_t kHighestLevel = 3;
 // Every header is longer: bytes 0 to 21, method and level among them.
 constexpr size_t kCommonLength = 22;
-// Read first: every field up to the OS id of levels 2 and 3.
-constexpr size_t kLeadIn = 24;
+// Read first: every field up to the first extended header's length of
+// level 3, so that each level's length is at hand.
+constexpr size_t kLeadIn = 32;
+
+// Extended headers: the width of their length fields at levels 1 and 2
+// (kLevel3Width at level 3), and an id with the length after the data.
+constexpr size_t kLengthWidth = 2;
+constexpr size_t kExtId = 1;
+constexpr size_t kExtFrame = kExtId + kLengthWidth;
+// The header CRC in extended header 0x00.
+constexpr size_t kHeaderCrcLength = 2;
 
 // Levels 0 and 1
-constexpr size_t kBaseLength = 0; // less these two bytes
-constexpr size_t kBaseSum = 1;    // of the bytes after these two
+constexpr size_t kBaseLength = 0;    // less these two bytes
+constexpr size_t kBaseSum = 1;       // of the bytes after these two
+constexpr size_t kBaseUncounted = 2; // the two bytes the length leaves out
+constexpr size_t kLargestBase = UINT8_MAX + kBaseUncounted;
 constexpr size_t kNameLength = 21;
 constexpr size_t kName = 22;
 constexpr size_t kDataCrcLength = 2;
@@ -89,15 +101,18 @@ constexpr size_t kDataCrc = 21;
 constexpr size_t kOsId = 23;
 constexpr size_t kLength2 = 0;             // of the whole header
 constexpr size_t kFirstExt2 = 24;          // the first extended header's length
-constexpr size_t kLeast2 = kFirstExt2 + 2; // no extended headers
+constexpr size_t kLeast2 = kFirstExt2 + kLengthWidth; // no extended headers
 constexpr size_t kFieldWidth3 = 0;         // holds kLevel3Width
 constexpr uint16_t kLevel3Width = 4;
 constexpr size_t kLength3 = 24;
 constexpr size_t kFirstExt3 = 28;
-constexpr size_t kLeast3 = kFirstExt3 + 4;
-
-// An extended header's id and the length after its data, levels 1 and 2.
-constexpr size_t kExtFrame = 1 + 2;
+constexpr size_t kLeast3 = kFirstExt3 + kLevel3Width;
+// LHa for UNIX pads a level-2 header whose length would end in a zero byte
+// (which reads as the end of the archive) with one byte past its extended
+// headers.
+constexpr size_t kLevel2Pad = 1;
+// OS-9 LHa counts a level-2 header without its own length field.
+constexpr size_t kOs9Shortfall = 2;
 
 inline uint16_t u16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t u32(const uint8_t *p)
@@ -109,9 +124,9 @@ inline uint64_t u64(const uint8_t *p) { return u32(p) | (static_cast<uint64_t>(u
 // "-lh5-", "-pm0-" and the like: lower-case letters and digits between dashes.
 inline bool isMethod(const uint8_t *m)
 {
-    if (m[0] != '-' || m[4] != '-')
+    if (m[0] != '-' || m[kMethodLength - 1] != '-')
         return false;
-    for (int i = 1; i < 4; ++i) {
+    for (size_t i = 1; i + 1 < kMethodLength; ++i) {
         const uint8_t c = m[i];
         if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
             return false;

@@ -23,7 +23,14 @@ inline constexpr const char *kNoName = "（名前なし）";
 // Stands for the item lines left out of a report that did not fit.
 inline constexpr const char *kItemsOmitted = "（以下省略）";
 
-// The cause of a failure, the last line of the report. %1 is the entry.
+// The cause of a failure, the last line of the report. %1 is the entry, or
+// the entries that failed alike: their names, kNameSeparator between them,
+// then kMoreNames for those not named. Causes of one failure are joined by
+// kCauseSeparator; kMoreEntries counts the entries whose cause is left out.
+inline constexpr const char *kNameSeparator = "、";
+inline constexpr const char *kMoreNames = " ほか %1 件";
+inline constexpr const char *kCauseSeparator = "／";
+inline constexpr const char *kMoreEntries = "ほか %1 件";
 inline constexpr const char *kCauseCrc = "CRC エラー: %1 — データが壊れています";
 inline constexpr const char *kCauseSize = "%1 — データが壊れています（大きさが合いません）";
 inline constexpr const char *kCauseDamagedData = "%1 — データが壊れています";

@@ -3,6 +3,7 @@
 #include "unlha32/messages.h"
 #include "unlha32/unlha32.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -113,12 +114,65 @@ void Report::skipped(const char *prefix, const std::string &name)
         result_ = UNLHA_ERR_SKIPPED;
 }
 
+bool Report::takes(int result)
+{
+    if (severity(result) < severity(result_))
+        return false;
+    if (severity(result) > severity(result_)) {
+        result_ = result;
+        causes_.clear();
+        uncounted_ = 0;
+    }
+    return true;
+}
+
 void Report::fail(int result, const std::string &cause)
 {
-    if (severity(result) > severity(result_) || (result == result_ && cause_.empty())) {
-        result_ = result;
-        cause_ = cause;
+    if (!takes(result))
+        return;
+    for (const Cause &c : causes_)
+        if (!c.pattern && c.text == cause)
+            return;
+    if (causes_.size() < kCausesShown) {
+        Cause c;
+        c.text = cause;
+        causes_.push_back(std::move(c));
     }
+}
+
+void Report::failEntry(int result, const char *pattern, const std::string &entry, const std::string &detail)
+{
+    if (!takes(result))
+        return;
+    auto same = [&](const Cause &c) { return c.pattern == pattern && c.detail == detail; };
+    auto it = std::find_if(causes_.begin(), causes_.end(), same);
+    if (it == causes_.end()) {
+        if (causes_.size() == kCausesShown) {
+            ++uncounted_;
+            return;
+        }
+        Cause c;
+        c.pattern = pattern;
+        c.detail = detail;
+        causes_.push_back(std::move(c));
+        it = causes_.end() - 1;
+    }
+    if (it->names.size() < kNamesPerCause)
+        it->names.push_back(entry);
+    else
+        ++it->unnamed;
+}
+
+std::string Report::causeText(const Cause &c) const
+{
+    if (!c.pattern)
+        return c.text;
+    std::string names;
+    for (const std::string &n : c.names)
+        names += (names.empty() ? "" : msg::kNameSeparator) + n;
+    if (c.unnamed > 0)
+        names += format(msg::kMoreNames, std::to_string(c.unnamed));
+    return format(c.pattern, names, c.detail);
 }
 
 int Report::result() const
@@ -130,7 +184,14 @@ std::string Report::causeLine() const
 {
     if (result_ == 0)
         return {};
-    return cause_.empty() ? format(msg::kCauseSkipped, std::to_string(skippedCount_)) : cause_;
+    if (causes_.empty())
+        return format(msg::kCauseSkipped, std::to_string(skippedCount_));
+    std::string line;
+    for (const Cause &c : causes_)
+        line += (line.empty() ? "" : msg::kCauseSeparator) + causeText(c);
+    if (uncounted_ > 0)
+        line += msg::kCauseSeparator + format(msg::kMoreEntries, std::to_string(uncounted_));
+    return line;
 }
 
 std::string Report::text() const

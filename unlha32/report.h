@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace unlha {
 
@@ -15,10 +16,19 @@ public:
     explicit Report(std::size_t keepBytes = SIZE_MAX) : keep_(keepBytes) {}
 
     void item(const char *prefix, const std::string &name);
-    // Records a failure. The most serious result wins; its first cause is
-    // the one reported.
+    // Records a failure. The most serious result wins; every cause of it is
+    // reported, on one line.
     void fail(int result, const std::string &cause);
+    // Records the failure of one entry: `pattern` with %1 its name and %2
+    // `detail`. Entries that fail alike share one cause, which names up to
+    // kNamesPerCause of them and counts the rest.
+    void failEntry(int result, const char *pattern, const std::string &entry, const std::string &detail = {});
     void skipped(const char *prefix, const std::string &name);
+
+    // Entries named in one cause; the rest are counted.
+    static constexpr std::size_t kNamesPerCause = 5;
+    // Causes on the line; entries that fail otherwise still are counted.
+    static constexpr std::size_t kCausesShown = 4;
 
     int result() const;
     std::string text() const;
@@ -29,11 +39,26 @@ public:
     void write(char *output, uint32_t size) const;
 
 private:
+    // One cause of the result: a whole text, or a pattern with the entries
+    // that failed so.
+    struct Cause {
+        std::string text;             // the whole cause when pattern is null
+        const char *pattern = nullptr;
+        std::string detail;
+        std::vector<std::string> names; // up to kNamesPerCause
+        uint64_t unnamed = 0;           // entries past those
+    };
+    // Whether `result` wins over the result so far; a new winner drops the
+    // causes of the old one.
+    bool takes(int result);
+    std::string causeText(const Cause &c) const;
+
     std::size_t keep_;
     std::string items_; // item lines, each ending in '\n'
     bool omitted_ = false;
     int result_ = 0;
-    std::string cause_;
+    std::vector<Cause> causes_; // of result_, in the order they came
+    uint64_t uncounted_ = 0;    // entries that failed past kCausesShown causes
     int skippedCount_ = 0;
 };
 

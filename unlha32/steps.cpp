@@ -146,7 +146,7 @@ void Extraction::prepareFile(const Entry &e, const DecodedPath &path, const std:
         }
     }
     if (!methodSupported(e)) {
-        p.log.fail(UNLHA_ERR_METHOD, format(msg::kCauseMethod, display, e.methodString()));
+        p.log.failEntry(UNLHA_ERR_METHOD, msg::kCauseMethod, display, e.methodString());
         skipBytes(e);
         return;
     }
@@ -298,7 +298,7 @@ void Extraction::completeFile(Pending &p)
     }
     const char *cause = nullptr;
     if (r.status == DecodeStatus::Method)
-        p.log.fail(UNLHA_ERR_METHOD, format(msg::kCauseMethod, f.display, e.methodString()));
+        p.log.failEntry(UNLHA_ERR_METHOD, msg::kCauseMethod, f.display, e.methodString());
     else if (r.status == DecodeStatus::ReadError)
         cause = msg::kCauseDamagedData;
     else if (r.written != e.originalSize)
@@ -310,7 +310,7 @@ void Extraction::completeFile(Pending &p)
     if (cause || r.status == DecodeStatus::Method) {
         discardTemp(f, p.log);
         if (cause)
-            p.log.fail(UNLHA_ERR_DAMAGED, format(cause, f.display));
+            p.log.failEntry(UNLHA_ERR_DAMAGED, cause, f.display);
         return;
     }
     if (e.osId == 'm' && !keepMacDataFork(f)) {

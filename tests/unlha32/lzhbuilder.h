@@ -36,6 +36,8 @@ struct Item {
     QList<QPair<char, QByteArray>> extra;   // more extended headers (levels 1 to 3), in order
     std::optional<QByteArray> packed;       // stored in place of `data`, which it decodes to
     bool packedLeavesOutExtensions = false; // level 1: the packed size counts the data only
+    std::optional<quint32> claimedSize;     // original size in the header, when not the data's
+    int pad = 0;                            // zero bytes after the extended headers (levels 2, 3)
 
     Item(QByteArray n, QByteArray d = {}, QByteArray content = {}, QByteArray m = "-lh0-",
          std::optional<quint16> unixMode = {}, quint32 time = 1262304000)
@@ -65,7 +67,7 @@ inline QByteArray header(const Item &it, int level)
     if (level == 0 || level == 1) {
         h.append('\0').append('\0').append(method);
         put32(h, quint32(packedSize)); // level 1: patched below
-        put32(h, quint32(data.size()));
+        put32(h, it.claimedSize.value_or(quint32(data.size())));
         put32(h, dosTime);
         h.append(char(level == 1 ? 0x20 : 0x00)).append(char(level));
         h.append(char(it.name.size())).append(it.name);
@@ -124,7 +126,7 @@ inline QByteArray header(const Item &it, int level)
     if (l3)
         h[0] = 4;
     put32(h, quint32(packedSize));
-    put32(h, quint32(data.size()));
+    put32(h, it.claimedSize.value_or(quint32(data.size())));
     put32(h, it.mtime);
     h.append(char(0x20)).append(char(level));
     put16(h, crc);
@@ -155,6 +157,7 @@ inline QByteArray header(const Item &it, int level)
         h.append(parts[i]);
         putSize(h, quint32(i + 1 < parts.size() ? parts[i + 1].size() + sizeField : 0));
     }
+    h.append(QByteArray(it.pad, '\0'));
     QByteArray size;
     if (l3) {
         put32(size, quint32(h.size()));
