@@ -137,11 +137,12 @@ public:
     static constexpr uint32_t kLink = 0x80000000u;
     static constexpr uint32_t kNone = 0xFFFFu;
 
-    // False where the lengths ask for more words than there are, or leave
-    // some over where that is refused. `count` as for Canonical::make.
+    // False for more than `Codes` lengths, where the lengths ask for more
+    // words than there are, or where they leave some over and that is
+    // refused. `count` as for Canonical::make.
     bool assign(const uint8_t *lengths, unsigned n, const unsigned *count, Unused unused)
     {
-        if (!canonical_.make(lengths, n, count, unused))
+        if (n > Codes || !canonical_.make(lengths, n, count, unused))
             return false;
         layOut<Primary>(
             table_, canonical_, [](unsigned s, unsigned len) { return s | len << 16; },
