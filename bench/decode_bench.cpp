@@ -214,7 +214,7 @@ int main(int argc, char **argv)
         unlha::HeaderWalker walk(fd, static_cast<uint64_t>(st.st_size));
         for (unlha::Entry e; walk.next(e);) {
             const unlha::Method *m = unlha::methodOf(e);
-            if (!m || m->coder != unlha::Coder::Fast || e.dataOffset + e.packedSize > file.size())
+            if (!m || m->decode != unlha::decodeFastLzh || e.dataOffset + e.packedSize > file.size())
                 continue;
             streams.push_back({e.methodString(), m->dictBits, file.data() + e.dataOffset,
                                static_cast<size_t>(e.packedSize), e.originalSize});

@@ -1,7 +1,7 @@
 #pragma once
 // Decompresses the data of one entry, located by its offset and sizes from
 // the header walk, so that any entry can be decoded on its own. The table in
-// methods.h says which decoder reads which method: our own static-Huffman
+// methods.cpp says which decoder reads which method: our own static-Huffman
 // decoder (fastlzh.h) for the common ones, lhasa for the rare ones, and our
 // decoders of LHA 2.x and LHARK (lzdecode.h) for what lhasa lacks.
 #include "unlha32/lzhheader.h"
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace unlha {
 
@@ -29,6 +30,20 @@ using Sink = std::function<bool(const uint8_t *data, std::size_t len)>;
 // whenever ours turns a stream down, so that what a damaged entry extracts
 // to is lhasa's; without a restart the bytes already delivered stand.
 using Restart = std::function<bool()>;
+
+class FastLzh;
+
+// What a thread's decoders keep from entry to entry, handed to a method's
+// decoder with each entry.
+struct Decoding {
+    explicit Decoding(int archiveFd);
+    ~Decoding();
+
+    int fd;
+    std::vector<uint8_t> input;    // compressed data read ahead
+    std::vector<uint8_t> output;   // decoded or stored data on its way; the history of lzdecode.h
+    std::unique_ptr<FastLzh> fast; // made when first needed
+};
 
 class EntryDecoder {
 public:

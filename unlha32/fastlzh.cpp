@@ -1,6 +1,8 @@
 #include "unlha32/fastlzh.h"
 
 #include "unlha32/fastlzhcodes.h"
+#include "unlha32/fileread.h"
+#include "unlha32/methods.h"
 
 #include <algorithm>
 #include <cstring>
@@ -41,7 +43,7 @@ inline void copyShort(uint8_t *d, size_t dist, unsigned len)
 }
 
 template <unsigned DictBits>
-DecodeStatus run(Bits &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t size, const Sink &sink)
+DecodeStatus run(BitReader &in, std::vector<uint8_t> &outBuf, Tables &t, uint64_t size, const Sink &sink)
 {
     // LHA's position codes: 14 of them up to -lh5-, then one per
     // dictionary bit and one for distance 1.
@@ -270,7 +272,7 @@ FastLzh::~FastLzh() = default;
 
 DecodeStatus FastLzh::decode(unsigned dictBits, const Read &read, uint64_t size, const Sink &sink)
 {
-    Bits in(read, in_);
+    BitReader in(read, in_);
     if (!tables_)
         tables_.reset(new Tables); // not cleared: every block builds its own
     switch (dictBits) {
@@ -281,6 +283,16 @@ DecodeStatus FastLzh::decode(unsigned dictBits, const Read &read, uint64_t size,
     case 20: return run<20>(in, out_, *tables_, size, sink);
     default: return DecodeStatus::Method;
     }
+}
+
+DecodeStatus decodeFastLzh(Decoding &d, const Entry &e, const Method &m, const Sink &sink)
+{
+    if (!d.fast)
+        d.fast = std::make_unique<FastLzh>();
+    Window w{d.fd, e.dataOffset, e.dataOffset + e.packedSize};
+    const DecodeStatus st = d.fast->decode(
+        m.dictBits, [&w](uint8_t *buf, size_t len) { return w.read(buf, len); }, e.originalSize, sink);
+    return w.error ? DecodeStatus::ReadError : st;
 }
 
 } // namespace unlha

@@ -3,6 +3,7 @@
 // bits of each offset are adaptive Huffman codes, updated after every
 // symbol; an offset's low six bits follow as they are.
 #include "unlha32/lzdecode.h"
+#include "unlha32/methods.h"
 
 #include <utility>
 
@@ -42,11 +43,11 @@ public:
     }
 
     // The next symbol, counted.
-    unsigned read(BitInput &in)
+    unsigned read(BitReader &in)
     {
         int c = child_[0];
         while (c >= 0)
-            c = child_[static_cast<unsigned>(c) - in.get(1)];
+            c = child_[static_cast<unsigned>(c) - in.read(1)];
         const auto s = static_cast<unsigned>(~c);
         count(s);
         return s;
@@ -168,9 +169,7 @@ private:
     unsigned total_;
 };
 
-} // namespace
-
-bool decodeLh2(BitInput &in, History &out)
+bool run(BitReader &in, History &out)
 {
     AdaptiveCode codes(kCodes, kCodes);
     // Offset codes join as the window fills: one for each 64 bytes written
@@ -179,7 +178,7 @@ bool decodeLh2(BitInput &in, History &out)
     unsigned nextOffsetCode = 1;
     while (!out.done()) {
         const unsigned c = codes.read(in);
-        if (in.failed())
+        if (in.overrun())
             return false;
         if (c < 256) {
             out.put(static_cast<uint8_t>(c));
@@ -187,16 +186,23 @@ bool decodeLh2(BitInput &in, History &out)
         }
         unsigned length = c - 256 + 3;
         if (c == kLongCopy)
-            length += in.get(8);
+            length += in.read(8);
         for (; nextOffsetCode < kOffsetCodes && nextOffsetCode * 64 < out.position(); ++nextOffsetCode)
             offsets.add(nextOffsetCode);
         const unsigned high = offsets.read(in);
-        const unsigned distance = (high << 6 | in.get(6)) + 1;
-        if (in.failed())
+        const unsigned distance = (high << 6 | in.read(6)) + 1;
+        if (in.overrun())
             return false;
         out.copy(distance, length);
     }
     return true;
+}
+
+} // namespace
+
+DecodeStatus decodeLh2(Decoding &d, const Entry &e, const Method &, const Sink &sink)
+{
+    return decodeLz(d, e, sink, run);
 }
 
 } // namespace unlha

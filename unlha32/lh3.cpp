@@ -3,6 +3,10 @@
 // more), each with its own code and one for the top seven bits of offsets;
 // an offset's low six bits follow as they are.
 #include "unlha32/lzdecode.h"
+#include "unlha32/methods.h"
+#include "unlha32/prefixcode.h"
+
+#include <memory>
 
 namespace unlha {
 namespace {
@@ -11,6 +15,11 @@ constexpr unsigned kCodes = 286;
 constexpr unsigned kLongCopy = kCodes - 1; // eight more bits of length follow
 constexpr unsigned kOffsetCodes = 8192 >> 6;
 
+struct Codes {
+    PrefixCode<kCodes, 10> codes;
+    PrefixCode<kOffsetCodes, 10> offsets;
+};
+
 // Three words of length 1 cannot be, so they announce a code of one symbol.
 bool announcesOne(const uint8_t *lengths)
 {
@@ -18,19 +27,19 @@ bool announcesOne(const uint8_t *lengths)
 }
 
 // Each length: a flag bit, then four bits of length less one.
-bool readCodes(BitInput &in, HuffmanCode &codes)
+bool readCodes(BitReader &in, PrefixCode<kCodes, 10> &codes)
 {
     uint8_t lengths[kCodes] = {};
     for (unsigned s = 0; s < kCodes; ++s) {
-        if (in.get(1))
-            lengths[s] = static_cast<uint8_t>(in.get(4) + 1);
+        if (in.read(1))
+            lengths[s] = static_cast<uint8_t>(in.read(4) + 1);
         if (s == 2 && announcesOne(lengths)) {
-            const unsigned only = in.get(9);
-            codes.only(only);
+            const unsigned only = in.read(9);
+            codes.lone(only);
             return only < kCodes;
         }
     }
-    return codes.assign(lengths, kCodes);
+    return codes.assign(lengths, kCodes, Unused::Allowed);
 }
 
 // The offset code used when a block brings none of its own.
@@ -39,40 +48,39 @@ uint8_t fixedOffsetLength(unsigned s)
     return s < 1 ? 2 : s < 3 ? 4 : s < 6 ? 5 : s < 13 ? 6 : s < 31 ? 7 : s < 78 ? 8 : 9;
 }
 
-bool readOffsets(BitInput &in, HuffmanCode &offsets)
+bool readOffsets(BitReader &in, PrefixCode<kOffsetCodes, 10> &offsets)
 {
     uint8_t lengths[kOffsetCodes] = {};
-    if (!in.get(1)) {
+    if (!in.read(1)) {
         for (unsigned s = 0; s < kOffsetCodes; ++s)
             lengths[s] = fixedOffsetLength(s);
-        return offsets.assign(lengths, kOffsetCodes);
+        return offsets.assign(lengths, kOffsetCodes, Unused::Allowed);
     }
     for (unsigned s = 0; s < kOffsetCodes; ++s) {
-        lengths[s] = static_cast<uint8_t>(in.get(4));
+        lengths[s] = static_cast<uint8_t>(in.read(4));
         if (s == 2 && announcesOne(lengths)) {
-            offsets.only(in.get(7));
+            offsets.lone(in.read(7));
             return true;
         }
     }
-    return offsets.assign(lengths, kOffsetCodes);
+    return offsets.assign(lengths, kOffsetCodes, Unused::Allowed);
 }
 
-} // namespace
-
-bool decodeLh3(BitInput &in, History &out)
+bool run(BitReader &in, History &out)
 {
-    HuffmanCode codes;
-    HuffmanCode offsets;
+    const auto tables = std::make_unique<Codes>();
+    const auto &codes = tables->codes;
+    const auto &offsets = tables->offsets;
     unsigned blockLeft = 0;
     while (!out.done()) {
         if (blockLeft == 0) {
-            blockLeft = in.blockCount();
-            if (!readCodes(in, codes) || !readOffsets(in, offsets) || in.failed())
+            blockLeft = blockCount(in);
+            if (!readCodes(in, tables->codes) || !readOffsets(in, tables->offsets) || in.overrun())
                 return false;
         }
         --blockLeft;
         const int c = codes.read(in);
-        if (c < 0 || in.failed())
+        if (c < 0 || in.overrun())
             return false;
         if (c < 256) {
             out.put(static_cast<uint8_t>(c));
@@ -80,16 +88,23 @@ bool decodeLh3(BitInput &in, History &out)
         }
         unsigned length = static_cast<unsigned>(c) - 256 + 3;
         if (static_cast<unsigned>(c) == kLongCopy)
-            length += in.get(8);
+            length += in.read(8);
         const int high = offsets.read(in);
         if (high < 0)
             return false;
-        const unsigned distance = (static_cast<unsigned>(high) << 6 | in.get(6)) + 1;
-        if (in.failed())
+        const unsigned distance = (static_cast<unsigned>(high) << 6 | in.read(6)) + 1;
+        if (in.overrun())
             return false;
         out.copy(distance, length);
     }
     return true;
+}
+
+} // namespace
+
+DecodeStatus decodeLh3(Decoding &d, const Entry &e, const Method &, const Sink &sink)
+{
+    return decodeLz(d, e, sink, run);
 }
 
 } // namespace unlha

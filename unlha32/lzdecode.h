@@ -1,82 +1,19 @@
 #pragma once
-// The library's own decoders, for the methods lhasa does not read: LHA 2.x's -lh2- (adaptive Huffman) and -lh3- (static Huffman),
-// both over an 8 KiB window, and LHARK's -lh7-, which shares its name with
-// LHA's -lh7- but not its coding. Also the pieces they share: bits read
-// through a bounded buffer, the history that copies read from and that
-// delivers the output in blocks, and prefix codes given by code lengths.
+// The pieces the library's own decoders of LHA 2.x's -lh2- (adaptive
+// Huffman) and -lh3- (static Huffman) and of LHARK's -lh7- share: the
+// history that copies read from and that delivers the output in blocks,
+// and the frame that runs one of them over an entry. Their bits come
+// through the bit reader (bitreader.h), their codes through the table
+// builder (prefixcode.h), LHARK's code lengths through the reader that the
+// static-Huffman decoder uses too (codelengths.h).
+#include "unlha32/bitreader.h"
 #include "unlha32/decoder.h"
-#include "unlha32/fileread.h"
-#include "unlha32/methods.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace unlha {
-
-// Decodes an entry of one of those methods (Method if it is none of them). `input` holds compressed data
-// read ahead, `history` the window; both are kept from entry to entry.
-DecodeStatus decodeOwn(int fd, const Entry &entry, const Sink &sink, std::vector<uint8_t> &input,
-                       std::vector<uint8_t> &history);
-
-// An entry's compressed data as bits, most significant bit of each byte
-// first. Past the end the bits read as zeros: taking any of them marks the
-// stream as cut short, which the decoders check once per symbol.
-class BitInput {
-public:
-    BitInput(int fd, uint64_t begin, uint64_t end, std::vector<uint8_t> &buffer)
-        : window_{fd, begin, end}, buffer_(buffer)
-    {
-    }
-
-    // The next `n` bits (1 to 32) without taking them.
-    uint32_t peek(unsigned n)
-    {
-        if (count_ < n)
-            fill();
-        return static_cast<uint32_t>(bits_ >> (64 - n));
-    }
-    // Takes `n` bits, no more than the last peek saw.
-    void skip(unsigned n)
-    {
-        bits_ <<= n;
-        count_ -= n;
-        if (count_ < padding_) {
-            overrun_ = true;
-            padding_ = count_;
-        }
-    }
-    uint32_t get(unsigned n)
-    {
-        if (n == 0)
-            return 0;
-        const uint32_t v = peek(n);
-        skip(n);
-        return v;
-    }
-    // The count of codes that opens a static-Huffman block; a count of 0
-    // is 65536 codes, as LHA reads it.
-    unsigned blockCount()
-    {
-        const unsigned n = get(16);
-        return n == 0 ? 0x10000 : n;
-    }
-    bool failed() const { return overrun_ || window_.error; }
-    bool readError() const { return window_.error; }
-
-private:
-    void fill();
-
-    Window window_;
-    std::vector<uint8_t> &buffer_;
-    size_t at_ = 0;
-    size_t filled_ = 0;
-    uint64_t bits_ = 0;    // left-aligned
-    unsigned count_ = 0;   // bits in bits_
-    unsigned padding_ = 0; // of which zeros from beyond the data, at the bottom
-    bool overrun_ = false;
-};
 
 // The last 64 KiB of output, which copies read from. The whole of it goes
 // to the sink each time it fills, the rest at the end. Output stops at the
@@ -118,34 +55,21 @@ private:
     bool stopped_ = false;
 };
 
-// A prefix code given by the length of each symbol's code word, the words
-// assigned in canonical order (shorter first, then by symbol) as in LHA.
-class HuffmanCode {
-public:
-    static constexpr unsigned kMaxLength = 16;
-    static constexpr unsigned kMaxSymbols = 512;
+// Decodes until the history holds the original size or the sink stops it;
+// false where the data breaks the method's rules. Checks in.overrun() at
+// least once a symbol, so that a stream cut short ends there.
+using LzDecode = bool (*)(BitReader &in, History &out);
 
-    // False where the lengths ask for more words than there are, or for
-    // longer ones than the format allows; words left over stay unused.
-    bool assign(const uint8_t *lengths, unsigned count);
-    // Every symbol read is `symbol`, taking no bits.
-    void only(unsigned symbol) { only_ = static_cast<int>(symbol); }
-    // The next symbol; -1 where the bits begin no code word.
-    int read(BitInput &in) const;
+// Runs `method` over the entry's data, `d.input` holding what is read
+// ahead and `d.output` the history.
+DecodeStatus decodeLz(Decoding &d, const Entry &e, const Sink &sink, LzDecode method);
 
-private:
-    // Words up to kFastBits long are found by one look-up of that many bits.
-    static constexpr unsigned kFastBits = 10;
-    std::array<uint16_t, 1u << kFastBits> fast_{}; // symbol << 5 | length; 0: longer or none
-    std::array<uint16_t, kMaxLength + 1> count_{};
-    std::array<uint16_t, kMaxSymbols> symbols_{};  // by code word
-    int only_ = -1;
-};
-
-// Each decodes until the history holds the original size or the sink
-// stops it; false where the data breaks the method's rules.
-bool decodeLh2(BitInput &in, History &out);
-bool decodeLh3(BitInput &in, History &out);
-bool decodeLhark(BitInput &in, History &out);
+// The count of codes that opens a static-Huffman block; a count of 0 is
+// 65536 codes, as LHA reads it.
+inline unsigned blockCount(BitReader &in)
+{
+    const unsigned n = in.read(16);
+    return n == 0 ? 0x10000 : n;
+}
 
 } // namespace unlha

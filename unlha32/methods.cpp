@@ -6,27 +6,27 @@ namespace unlha {
 namespace {
 
 constexpr Method kMethods[] = {
-    {"-lh0-", Coder::Stored, 0},
-    {"-lz4-", Coder::Stored, 0}, // LArc
-    {"-pm0-", Coder::Stored, 0}, // PMarc
-    {"-lhd-", Coder::Folder, 0},
-    {"-lh1-", Coder::Lhasa, 12},
-    {"-lh2-", Coder::Lh2, 13},
-    {"-lh3-", Coder::Lh3, 13},
-    {"-lh4-", Coder::Fast, 12},
-    {"-lh5-", Coder::Fast, 13},
-    {"-lh6-", Coder::Fast, 15},
-    {"-lh7-", Coder::Fast, 16},
-    {"-lhx-", Coder::Fast, 20},
-    {"-lzs-", Coder::Lhasa, 11}, // LArc
-    {"-lz5-", Coder::Lhasa, 12}, // LArc
-    {"-pm1-", Coder::Lhasa, 13}, // PMarc
-    {"-pm2-", Coder::Lhasa, 13}, // PMarc
+    {"-lh0-", 0, decodeStored, false},
+    {"-lz4-", 0, decodeStored, false}, // LArc
+    {"-pm0-", 0, decodeStored, false}, // PMarc
+    {"-lhd-", 0, nullptr, false},      // a folder
+    {"-lh1-", 12, nullptr, true},
+    {"-lh2-", 13, decodeLh2, false},
+    {"-lh3-", 13, decodeLh3, false},
+    {"-lh4-", 12, decodeFastLzh, true},
+    {"-lh5-", 13, decodeFastLzh, true},
+    {"-lh6-", 15, decodeFastLzh, true},
+    {"-lh7-", 16, decodeFastLzh, true},
+    {"-lhx-", 20, decodeFastLzh, true},
+    {"-lzs-", 11, nullptr, true}, // LArc
+    {"-lz5-", 12, nullptr, true}, // LArc
+    {"-pm1-", 13, nullptr, true}, // PMarc
+    {"-pm2-", 13, nullptr, true}, // PMarc
 };
 
 // LHARK alone writes level-1 headers with a blank for the system; its -lh7-
 // cannot be told from LHA's by the data.
-constexpr Method kLharkLh7 = {"-lh7-", Coder::Lhark, 16};
+constexpr Method kLharkLh7 = {"-lh7-", 16, decodeLhark, false};
 
 } // namespace
 

@@ -1,35 +1,41 @@
 #pragma once
-// Every compression method the library reads, in one table: which decoder
-// reads it and the size of its history window.
+// Every compression method the library reads, in one table (methods.cpp):
+// the size of its history window and what decodes it. A method is added
+// as its decoder's file and one row (docs/library.md).
+#include "unlha32/decoder.h"
 #include "unlha32/lzhheader.h"
 
 namespace unlha {
 
-enum class Coder {
-    Stored, // the data as is
-    Folder, // -lhd-: a folder, no data
-    Fast,   // LHA's static-Huffman methods, by our own decoder (fastlzh.h)
-    Lh2,    // LHA 2.x's adaptive Huffman (lzdecode.h)
-    Lh3,    // LHA 2.x's static Huffman (lzdecode.h)
-    Lhark,  // LHARK's -lh7-, another coding under LHA's name (lzdecode.h)
-    Lhasa,  // the rare methods, by lhasa
-};
+struct Method;
+
+// Decodes an entry's data to the sink. ReadError where the archive could
+// not be read, Damaged where the data breaks the method's rules.
+using DecodeFn = DecodeStatus (*)(Decoding &, const Entry &, const Method &, const Sink &);
 
 struct Method {
     const char *name;
-    Coder coder;
     unsigned dictBits; // log2 of the history window; 0 for none
+    // Our own decoder; nullptr where lhasa alone reads the method, and for
+    // folders, which have no data.
+    DecodeFn decode;
+    // lhasa reads the method too: it decodes from the first byte whatever
+    // ours turns down, and is the yardstick that ours is held against
+    // (makeReferenceDecoder).
+    bool lhasa;
 };
+
+// The decoders the table names, each in a file of its own.
+DecodeStatus decodeStored(Decoding &, const Entry &, const Method &, const Sink &);  // decoder.cpp
+DecodeStatus decodeFastLzh(Decoding &, const Entry &, const Method &, const Sink &); // fastlzh.cpp
+DecodeStatus decodeLh2(Decoding &, const Entry &, const Method &, const Sink &);     // lh2.cpp
+DecodeStatus decodeLh3(Decoding &, const Entry &, const Method &, const Sink &);     // lh3.cpp
+DecodeStatus decodeLhark(Decoding &, const Entry &, const Method &, const Sink &);   // lhark.cpp
 
 // The entry's method, LHARK's -lh7- told apart by its header; nullptr when
 // nothing here reads it.
 const Method *methodOf(const Entry &entry);
 
 inline bool methodSupported(const Entry &entry) { return methodOf(entry) != nullptr; }
-inline bool isStoredMethod(const Entry &entry)
-{
-    const Method *m = methodOf(entry);
-    return m && m->coder == Coder::Stored;
-}
 
 } // namespace unlha

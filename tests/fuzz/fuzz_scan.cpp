@@ -171,7 +171,7 @@ void decodeAll(const Scratch &s, const std::vector<unlha::Entry> &entries)
             continue;
         const Decoded b = decodeOne(*general, e);
         const unlha::Method *m = unlha::methodOf(e);
-        if (m && (m->coder == unlha::Coder::Lh2 || m->coder == unlha::Coder::Lh3 || m->coder == unlha::Coder::Lhark)) {
+        if (m && m->dictBits != 0 && !m->lhasa) {
             check(b.size <= e.originalSize && (b.status != unlha::DecodeStatus::Ok || b.size == e.originalSize),
                   "own decoder's output is not the original size", e.rawName + " " + e.methodString());
             continue;
