@@ -4,12 +4,18 @@
 // descriptor without following any symbolic link, and files appear under
 // their real name only once complete (written unnamed or under a temporary
 // name, then linked or renamed).
+//
+// writer.cpp: the walk, the cache of open folders, links and folder times.
+// tempfiles.cpp: temporary files, their names and the sweep of leftovers.
+// placename.cpp: a finished file (or a new link) given its real name.
+#include "unlha32/folder.h"
+#include "unlha32/tempfiles.h"
+
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -26,64 +32,6 @@ enum class WriteError {
     LinkOutside,// the link's target leaves the destination
     Io,         // the system refused; errno in `sysError`
 };
-
-// An open folder of the destination. The writer's cache and every holder
-// share it: the descriptor stays open, naming this very folder, as long as
-// anyone holds it, whatever the cache drops or opens meanwhile.
-class Folder {
-public:
-    Folder() = default;
-    int fd() const { return open_ ? open_->fd : -1; }
-    explicit operator bool() const { return open_ != nullptr; }
-
-private:
-    friend class SafeWriter;
-    struct Open {
-        explicit Open(int f) : fd(f) {}
-        ~Open();
-        Open(const Open &) = delete;
-        Open &operator=(const Open &) = delete;
-        int fd;
-    };
-    explicit Folder(int fd) : open_(std::make_shared<Open>(fd)) {}
-    // Someone besides the one asking holds it.
-    bool held() const { return open_.use_count() > 1; }
-    std::shared_ptr<Open> open_;
-};
-
-// A file being written. Unnamed where the file system allows (a process
-// killed meanwhile leaves nothing); otherwise under a temporary name in
-// `dir`, a handle that reaches the name even when the folder has been moved
-// or swapped meanwhile.
-struct TempFile {
-    int fd = -1;
-    Folder dir;       // named ones only
-    std::string name; // named ones only
-    int slot = -1;    // in the table of this process's named temporary files
-    bool live() const { return fd >= 0 || static_cast<bool>(dir); }
-    bool named() const { return static_cast<bool>(dir); }
-};
-
-// Temporary names read ".unlha-PID-RANDOM-TAG.tmp", the tag a keyed hash of
-// the rest under a key of this machine: only names this machine made pass,
-// and only those of processes that no longer run (killed, or the power
-// cut) are removed from the folders a later run writes into.
-constexpr const char *kTempPrefix = ".unlha-";
-
-// The temporary name of process `pid` with `random`, tag included.
-std::string tempName(pid_t pid, uint64_t random);
-// The process that made the temporary name `name`, 0 when `name` is not one
-// this machine made.
-pid_t tempOwner(const char *name);
-
-// Named temporary files one process has at most, all runs together; beyond
-// it a new one is refused as a process out of descriptors would be.
-constexpr int kMaxNamedTemps = 1024;
-
-// Removes every named temporary file this process has open, for a process
-// that is made to end in the middle of a run; new ones are refused from
-// then on.
-void removeLiveTemps();
 
 // Descriptors one writer needs besides its destination's to write one file
 // at a time: the file's folder, the file, and two while a path is walked.
@@ -171,6 +119,7 @@ private:
         }
     };
 
+    // The walk and the cache of open folders (writer.cpp).
     Folder walk(const std::vector<std::string> &path, size_t count, bool create, WriteError &err, int &sysError,
                 bool fresh = false);
     // Keeps `folder` for later, in place of the folder used longest ago that
@@ -178,18 +127,18 @@ private:
     void remember(const std::string &key, const Folder &folder);
     // Closes the kept folder used longest ago that nobody holds.
     bool evictOne();
-    // Closes every kept folder that nobody holds: for a process out of
-    // descriptors. False when there was none.
-    bool dropIdle();
+    // When `err` says the process is out of descriptors, closes every kept
+    // folder that nobody holds, so that the call may be tried again. False
+    // when there was none (or `err` is another).
+    bool dropIdle(int err);
     // openat() that, out of descriptors, drops idle folders and tries again.
     int openAt(int dirFd, const char *name, int flags, mode_t mode = 0);
-    // Gives the temporary file `tmp` the name `name` in `dirFd`, replacing
-    // what is there only when `replace`; -1 with errno set on failure.
-    int placeName(const TempFile &tmp, int dirFd, const std::string &name, bool replace);
-    // An unnamed temporary file its name; -1 with errno set on failure.
-    int linkUnnamed(TempFile &tmp, int dirFd, const std::string &name, bool replace);
-    // placeName() with its failure in the writer's terms.
-    WriteError place(const TempFile &tmp, int dirFd, const std::string &name, bool replace, int &sysError);
+    void noteCreated(const struct stat &st);
+    bool createdHere(const struct stat &st) const;
+    // Sets the modification time of `fd`, its access time left alone.
+    static void setMtime(int fd, int64_t mtime);
+
+    // Temporary files (tempfiles.cpp).
     // What claimName() puts under the temporary name.
     enum class Claim { File, Symlink, HardLink };
     // Puts a new file, a link to `source` or a second name of the file
@@ -200,8 +149,16 @@ private:
     static void release(TempFile &tmp);
     // Removes what dead processes left in a folder this run writes into.
     void sweep(int dirFd);
-    void noteCreated(int fd);
-    bool createdHere(const struct stat &st) const;
+
+    // Real names (placename.cpp).
+    // Gives the named temporary file `tmp` the name `name` in `dirFd`,
+    // replacing what is there only when `replace`; -1 with errno set on
+    // failure.
+    int placeName(const TempFile &tmp, int dirFd, const std::string &name, bool replace);
+    // The same for an unnamed temporary file.
+    int linkUnnamed(const TempFile &tmp, int dirFd, const std::string &name, bool replace);
+    // Either of them, its failure in the writer's terms.
+    WriteError place(const TempFile &tmp, int dirFd, const std::string &name, bool replace, int &sysError);
 
     Folder root_;
     mode_t umask_ = 022;

@@ -208,6 +208,68 @@ private slots:
         QCOMPARE(leftovers(dir.path()), QStringList());
     }
 
+    // A finished file given its name, written unnamed or under a temporary
+    // name: the same answer either way, what stood there untouched unless
+    // replaced, and no temporary name left.
+    void commitGivesTheName_data()
+    {
+        using unlha::WriteError;
+        QTest::addColumn<bool>("named");
+        QTest::addColumn<QString>("standing"); // at the name beforehand: "", "file" or "folder"
+        QTest::addColumn<bool>("replace");
+        QTest::addColumn<bool>("tempLike"); // the name is one of this machine's temporary names
+        QTest::addColumn<int>("expected");
+        for (const bool named : {false, true}) {
+            const char *how = named ? "named" : "unnamed";
+            QTest::addRow("%s, free name", how) << named << "" << false << false << int(WriteError::None);
+            QTest::addRow("%s, a file kept", how) << named << "file" << false << false << int(WriteError::Exists);
+            QTest::addRow("%s, a file replaced", how) << named << "file" << true << false << int(WriteError::None);
+            QTest::addRow("%s, a folder kept", how) << named << "folder" << false << false << int(WriteError::Exists);
+            QTest::addRow("%s, a folder not replaced", how)
+                << named << "folder" << true << false << int(WriteError::DirExists);
+            QTest::addRow("%s, a temporary name", how) << named << "" << true << true << int(WriteError::Unsafe);
+        }
+    }
+
+    void commitGivesTheName()
+    {
+        QFETCH(bool, named);
+        QFETCH(QString, standing);
+        QFETCH(bool, replace);
+        QFETCH(bool, tempLike);
+        QFETCH(int, expected);
+        QTemporaryDir dir;
+        const std::string name = tempLike ? unlha::tempName(::getpid(), 1) : "f.txt";
+        const QString path = dir.path() + "/" + QString::fromStdString(name);
+        if (standing == "file")
+            writeFile(path, "old");
+        else if (standing == "folder")
+            QVERIFY(QDir().mkdir(path));
+        unlha::SafeWriter w;
+        QVERIFY(w.open(dir.path().toStdString()));
+        unlha::WriteError err;
+        int sysError = 0;
+        const unlha::Folder root = w.parentFolder({"x"}, err, sysError);
+        unlha::TempFile t;
+        QVERIFY(named ? w.createNamedTemp(root, t, sysError) : w.createTemp(root, t, sysError));
+        if (t.named() != named)
+            QSKIP("this file system has no unnamed files");
+        QCOMPARE(::write(t.fd, "new", 3), ssize_t(3));
+        err = w.commit(root.fd(), t, name, 0644, true, 0, false, replace, sysError);
+        QCOMPARE(int(err), expected);
+        QCOMPARE(t.live(), err != unlha::WriteError::None);
+        QVERIFY(w.discard(t));
+        if (err == unlha::WriteError::None)
+            QCOMPARE(readAll(path), QByteArray("new"));
+        else if (standing == "file")
+            QCOMPARE(readAll(path), QByteArray("old"));
+        else if (standing == "folder")
+            QVERIFY(QDir(path).isEmpty());
+        else
+            QVERIFY(!QFileInfo::exists(path));
+        QCOMPARE(leftovers(dir.path()), QStringList());
+    }
+
     // A run killed in the middle of an entry (SIGKILL: nothing of the
     // library runs) leaves no file, half written or otherwise.
     void killedRunLeavesNothing_data()
