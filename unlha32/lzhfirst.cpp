@@ -8,11 +8,12 @@
 // header is damaged: it is reported as such, never searched, since the
 // first header found further in may lie inside the first entry's own data.
 // Only a file that begins as a program of a system whose archivers wrote
-// self-extractors is searched for the archive behind it; any other file is
-// no archive. Behind a program, the search passes over a damaged first
-// header as it passes over the program's look-alikes; a header found
-// further in that such a look-alike leads to exactly (as its next entry,
-// or as its own data) is the rest of a damaged archive, not the archive.
+// self-extractors, or names itself a self-extractor near its start, is
+// searched for the archive behind it; any other file is no archive.
+// Behind a program, the search passes over a damaged first header as it
+// passes over the program's look-alikes; a header found further in that
+// such a look-alike leads to exactly (as its next entry, or as its own
+// data) is the rest of a damaged archive, not the archive.
 #include "unlha32/lzhheader.h"
 
 #include "unlha32/lzhlayout.h"
@@ -88,6 +89,23 @@ bool beginsAsProgram(const uint8_t *h, size_t n)
            || startsWith(h, n, {0x00, 0x00, 0x03, 0xF3}) || startsWith(h, n, {'H', 'U'})
            || startsWith(h, n, {0x60, 0x1A}) || startsWith(h, n, {0xE9}) || startsWith(h, n, {0xEB})
            || startsWith(h, n, {0xC3});
+}
+
+// A program of another start that says what it is: self-extractors show
+// their archiver's banner ("LHarc's SFX", "LHA's SFX") near their start,
+// where a .COM stub may begin with any instruction.
+bool announcesSelfExtractor(HeaderSource &src)
+{
+    constexpr size_t kBannerWithin = 1024;
+    uint8_t b[kBannerWithin];
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof b, src.fileSize()));
+    if (!src.read(0, b, n))
+        return false;
+    const auto upper = [](uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - 'a' + 'A') : c; };
+    for (size_t i = 0; i + 3 <= n; ++i)
+        if (upper(b[i]) == 'S' && upper(b[i + 1]) == 'F' && upper(b[i + 2]) == 'X')
+            return true;
+    return false;
 }
 
 // A MacBinary header: a zero byte, the Mac file's name length (1 to 63),
@@ -178,7 +196,7 @@ HeaderStatus HeaderWalker::first(Entry &e)
     }
     if (wrappedInMacBinary(src_) && readHeader(src_, kMacBinaryHeader, e) == HeaderStatus::Ok)
         return HeaderStatus::Ok;
-    return beginsAsProgram(h, n) ? searchStub(e) : HeaderStatus::End;
+    return beginsAsProgram(h, n) || announcesSelfExtractor(src_) ? searchStub(e) : HeaderStatus::End;
 }
 
 // Looks for the first header within the first MiB. Cheap tests come first,

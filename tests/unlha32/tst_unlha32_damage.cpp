@@ -201,7 +201,9 @@ private slots:
         QTest::newRow(".COM, near jump") << "\xE9\x10\x02LHA's SFX " + body << UNLHA_OK;
         QTest::newRow(".COM, short jump") << "\xEB\x1ELHarc's SFX " + body << UNLHA_OK;
         QTest::newRow("CP/M .COM") << "\xC3\x00\x02" + body << UNLHA_OK;
+        QTest::newRow(".COM of another start, with its banner") << "\xFC\xBE\x10\x01LHarc's SFX 1.13S " + body << UNLHA_OK;
         // Neither a program nor a header: not searched.
+        QTest::newRow(".COM of another start, without banner") << "\xFC\xBE\x10\x01" + body << UNLHA_ERR_NOT_ARCHIVE;
         QTest::newRow("text") << "Read me first.\n" + body << UNLHA_ERR_NOT_ARCHIVE;
         QTest::newRow("zeros") << QByteArray(1000, '\0') << UNLHA_ERR_NOT_ARCHIVE;
         // MacBinary: the archive as the data fork, right after 128 bytes.
