@@ -121,6 +121,12 @@ void Report::fail(int result, const std::string &cause)
     }
 }
 
+void Report::failOver(int result, const std::string &cause)
+{
+    result_ = result;
+    cause_ = cause;
+}
+
 int Report::result() const
 {
     return result_;

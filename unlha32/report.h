@@ -18,6 +18,10 @@ public:
     // Records a failure. The most serious result wins; its first cause is
     // the one reported.
     void fail(int result, const std::string &cause);
+    // Records a failure that ended the run from outside the extraction (the
+    // windows failed, memory ran out): it replaces whatever was recorded,
+    // the cancel that stopped the extraction included.
+    void failOver(int result, const std::string &cause);
     void skipped(const char *prefix, const std::string &name);
 
     int result() const;
