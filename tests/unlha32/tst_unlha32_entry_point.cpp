@@ -38,14 +38,8 @@ extern "C" int unlha32ui_run_with_owner(const unlha32ui_run *run);
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef __SANITIZE_ADDRESS__
 constexpr bool kUnderAsan = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kUnderAsan = true;
-#else
-constexpr bool kUnderAsan = false;
-#endif
 #else
 constexpr bool kUnderAsan = false;
 #endif
@@ -110,19 +104,10 @@ struct Throwing : unlha::Observer {
     void progress(uint64_t) override { fail("progress"); }
     unlha::OverwriteAnswer askOverwrite(const std::string &) override
     {
-        fail("askOverwrite");
-        return unlha::OverwriteAnswer::Skip;
+        return fail("askOverwrite"), unlha::OverwriteAnswer::Skip;
     }
-    bool asksUser() const override
-    {
-        fail("asksUser");
-        return true;
-    }
-    bool cancelled() const override
-    {
-        fail("cancelled");
-        return false;
-    }
+    bool asksUser() const override { return fail("asksUser"), true; }
+    bool cancelled() const override { return fail("cancelled"), false; }
 };
 
 Throwing *throwing = nullptr;
