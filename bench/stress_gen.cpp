@@ -105,7 +105,9 @@ int main(int argc, char **argv)
             const std::string h = header("f" + std::to_string(i) + ".txt", "d" + std::to_string(i % 100),
                                          data.size(), crc16(0, data.data(), data.size()));
             std::fwrite(h.data(), 1, h.size(), out);
-            std::fwrite(data.data(), 1, data.size(), out);
+            // An empty vector's data() may be null, which fwrite must not get.
+            if (!data.empty())
+                std::fwrite(data.data(), 1, data.size(), out);
         }
     } else {
         const uint64_t size = std::strtoull(argv[3], nullptr, 10);

@@ -10,6 +10,8 @@ uint16_t UnlhaGetVersion(void)
     return 110;
 }
 
+// Throws nothing into the caller: runCommand() turns every failure, the
+// library's own included (memory, threads, windows), into a result.
 int Unlha(uintptr_t ownerWindow, const char *command, char *output, uint32_t outputSize)
 {
     return unlha::runCommand(ownerWindow, command, output, outputSize);

@@ -53,6 +53,11 @@ inline constexpr const char *kCauseArchiveNotFile = "書庫が普通のファイ
 inline constexpr const char *kCauseArchivePath = "書庫を開けません（%2）: %1";
 inline constexpr const char *kCauseNoDestination = "解凍先のフォルダがありません: %1";
 inline constexpr const char *kCauseDestinationPath = "解凍先のフォルダを開けません（%2）: %1";
+// The run could not go on for a reason of the library's own, not the
+// archive's or the destination's.
+inline constexpr const char *kCauseNoMemory = "メモリが足りないため、解凍を中止しました。";
+inline constexpr const char *kCauseWindowsFailed = "進行状況の表示でエラーが起きたため、解凍を中止しました。";
+inline constexpr const char *kCauseInternal = "ライブラリの内部でエラーが起きたため、解凍を中止しました。";
 
 // System errors in words, in place of the C library's texts, which follow
 // the locale and which a user cannot act on.

@@ -1,6 +1,7 @@
 #include "unlha32/outputpipe.h"
 
 #include "unlha32/crc16.h"
+#include "unlha32/threads.h"
 
 #include <cstring>
 
@@ -26,11 +27,14 @@ OutputPipe::OutputPipe()
         free_.emplace_back();
         free_.back().reserve(kBufferSize);
     }
-    thread_ = std::thread([this] { run(); });
+    // Without a second thread every buffer is written here, as it fills.
+    startThread(thread_, [this] { run(); });
 }
 
 OutputPipe::~OutputPipe()
 {
+    if (!thread_.joinable())
+        return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         quit_ = true;
@@ -50,7 +54,15 @@ void OutputPipe::begin(int fd)
 
 void OutputPipe::submitCurrent(std::unique_lock<std::mutex> &lock)
 {
-    (void)lock;
+    if (!thread_.joinable()) {
+        Buffer full = std::move(current_);
+        current_ = Buffer();
+        if (!drop_ && error_ == 0)
+            processUnlocked(lock, full);
+        full.clear();
+        free_.push_back(std::move(full));
+        return;
+    }
     queue_.push_back(std::move(current_));
     current_ = Buffer();
     cv_.notify_all();

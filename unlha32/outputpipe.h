@@ -1,6 +1,7 @@
 #pragma once
 // Checksums and writes decoded data on a second thread, so that decoding
-// never waits for the CRC or the disk.
+// never waits for the CRC or the disk; on the decoding thread itself when
+// the system gives no second one.
 #include "unlha32/entrysink.h"
 
 #include <condition_variable>
@@ -47,7 +48,7 @@ private:
     int fd_ = -1;
     uint16_t crc_ = 0;
     int error_ = 0;
-    std::thread thread_;
+    std::thread thread_;         // empty when it could not start
 };
 
 } // namespace unlha

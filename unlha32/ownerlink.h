@@ -12,11 +12,23 @@
 
 namespace unlha {
 
-// `work` under the owner window, through the companion library; -1 (work
-// without windows) when there is no owner or the companion cannot be
-// loaded or does not run it.
-int runUnderOwner(uintptr_t ownerWindow, const std::string &archiveDisplayName,
-                  const std::function<int(Observer &)> &work);
+// What became of a run under the owner's windows.
+struct OwnerRun {
+    // The work's result; -1 when nothing was run (no owner, no companion,
+    // or the companion did not run it): the caller works without windows.
+    int result = -1;
+    // The windows failed while the work ran: the work was told to stop,
+    // and the run is a failure whatever its result says.
+    bool windowsFailed = false;
+};
+
+// `work` under the owner window, through the companion library. Whatever
+// `work` throws is thrown again here, on the caller's side of the seam.
+OwnerRun runUnderOwner(uintptr_t ownerWindow, const std::string &archiveDisplayName,
+                       const std::function<int(Observer &)> &work);
+
+// For the tests: an entry point that stands in for the companion's.
+inline unlha32ui_run_with_owner_fn companionStandIn = nullptr;
 
 constexpr const char *kUiLibraryName = "libunlha32ui.so";
 constexpr const char *kUiEntryName = "unlha32ui_run_with_owner";

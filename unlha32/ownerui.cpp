@@ -17,6 +17,7 @@
 
 #include "unlha32/overwritedialog.h"
 #include "unlha32/progresswindow.h"
+#include "unlha32/threads.h"
 
 namespace unlha {
 
@@ -155,7 +156,8 @@ int Session::run()
     WorkerObserver observer(shared_, this);
     int result = -1;
     std::exception_ptr error;
-    std::thread worker([&] {
+    std::thread worker;
+    const bool started = startThread(worker, [&] {
         try {
             result = work_(observer);
         } catch (...) {
@@ -164,6 +166,16 @@ int Session::run()
         shared_.finished.store(true);
         QMetaObject::invokeMethod(this, [this] { loop_.quit(); }, Qt::QueuedConnection);
     });
+    if (!started) {
+        // No thread for the work: nothing is run here, where the question
+        // could never be answered, and the owner is left as it was; the
+        // caller then works without windows on its own thread.
+        showTimer_.stop();
+        refreshTimer_.stop();
+        qApp->removeEventFilter(this);
+        restoreOwner();
+        return -1;
+    }
 
     // Ends when the worker is done: its queued quit arrives even if it
     // finished before the loop started.

@@ -13,8 +13,9 @@ namespace unlha {
 // windows painting, and returns what `work` returned. The Observer handed to
 // `work` shows progress, asks before replacing, and reports Cancel.
 // Returns -1 without running anything when there is no QApplication, when
-// called off its thread, or when `ownerWindow` is not the native id of one of
-// this process's widgets; the caller then works without windows.
+// called off its thread, when `ownerWindow` is not the native id of one of
+// this process's widgets, or when no thread can be started for the work;
+// the caller then works without windows.
 int runWithOwner(uintptr_t ownerWindow, const std::string &archiveDisplayName,
                  const std::function<int(Observer &)> &work);
 

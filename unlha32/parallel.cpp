@@ -1,6 +1,10 @@
 #include "unlha32/parallel.h"
 
+#include "unlha32/threads.h"
+
+#include <cerrno>
 #include <cstdlib>
+#include <new>
 
 namespace unlha {
 
@@ -22,8 +26,24 @@ int defaultWorkerCount()
 DecodePool::DecodePool(int archiveFd, int workers, std::atomic<uint64_t> &progress)
     : fd_(archiveFd), progress_(progress)
 {
-    for (int i = 0; i < workers; ++i)
-        threads_.emplace_back([this] { work(); });
+    // Room first: a started thread must never be left without an owner.
+    workers_.reserve(static_cast<std::size_t>(workers > 0 ? workers : 0));
+    for (int i = 0; i < workers; ++i) {
+        // The worker's memory is taken here, where running out of it only
+        // means fewer workers, not on its thread, which could only fail.
+        std::unique_ptr<Worker> w;
+        try {
+            w = std::make_unique<Worker>();
+            w->decoder = makeDecoder(fd_);
+        } catch (const std::bad_alloc &) {
+            break;
+        }
+        // Nor does a thread the system cannot give end anything: the
+        // workers started do the work, however few.
+        if (!startThread(w->thread, [this, worker = w.get()] { work(*worker); }))
+            break;
+        workers_.push_back(std::move(w));
+    }
 }
 
 DecodePool::~DecodePool()
@@ -34,8 +54,8 @@ DecodePool::~DecodePool()
         quit_ = true;
     }
     work_.notify_all();
-    for (auto &t : threads_)
-        t.join();
+    for (auto &w : workers_)
+        w->thread.join();
 }
 
 void DecodePool::finish(DecodeJob *job)
@@ -77,10 +97,8 @@ void DecodePool::waitFor(const DecodeJob &job, std::chrono::milliseconds timeout
     done_.wait_for(lock, timeout, [&] { return job.done.load(std::memory_order_acquire); });
 }
 
-void DecodePool::work()
+void DecodePool::work(Worker &w)
 {
-    const auto decoder = makeDecoder(fd_);
-    DirectOutput output;
     const auto stopped = [this] { return stop_.load(std::memory_order_relaxed); };
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -96,7 +114,21 @@ void DecodePool::work()
         DecodeJob *job = *pick;
         queue_.erase(pick);
         lock.unlock();
-        job->result = decodeEntry(*decoder, *job->entry, job->out, output, stopped, progress_);
+        // Nothing thrown may end the thread (std::terminate would end the
+        // caller's process): a job that ran out of memory fails as a write
+        // that ran out of it would, and ends the run.
+        try {
+            job->result = decodeEntry(*w.decoder, *job->entry, job->out, w.output, stopped, progress_);
+        } catch (const std::bad_alloc &) {
+            w.output.abandon();
+            job->result = DecodeResult();
+            job->result.writeError = ENOMEM;
+        } catch (...) {
+            // A decoder that gives up by throwing has turned the data down.
+            w.output.abandon();
+            job->result = DecodeResult();
+            job->result.status = DecodeStatus::Damaged;
+        }
         lock.lock();
         finish(job);
         done_.notify_all();

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -29,12 +30,16 @@ int defaultWorkerCount();
 
 class DecodePool {
 public:
+    // Starts up to `workers` threads, as many as the system gives.
     // `progress` grows by the bytes decoded; every finished job has added
     // exactly its entry's original size, whatever became of it.
     DecodePool(int archiveFd, int workers, std::atomic<uint64_t> &progress);
     ~DecodePool();
     DecodePool(const DecodePool &) = delete;
     DecodePool &operator=(const DecodePool &) = delete;
+
+    // The workers that started; with none, the caller decodes on its own.
+    int workers() const { return static_cast<int>(workers_.size()); }
 
     // `job` must stay in place until it is done.
     void submit(DecodeJob *job);
@@ -45,7 +50,14 @@ public:
     void waitFor(const DecodeJob &job, std::chrono::milliseconds timeout);
 
 private:
-    void work();
+    // A worker's own decoder and output, made before its thread starts.
+    struct Worker {
+        std::unique_ptr<EntryDecoder> decoder;
+        DirectOutput output;
+        std::thread thread;
+    };
+
+    void work(Worker &w);
     void finish(DecodeJob *job);
 
     int fd_;
@@ -56,7 +68,7 @@ private:
     std::vector<DecodeJob *> queue_;
     bool quit_ = false;
     std::atomic<bool> stop_{false};
-    std::vector<std::thread> threads_;
+    std::vector<std::unique_ptr<Worker>> workers_;
 };
 
 } // namespace unlha

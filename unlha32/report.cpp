@@ -175,6 +175,14 @@ std::string Report::causeText(const Cause &c) const
     return format(c.pattern, names, c.detail);
 }
 
+void Report::failOver(int result, const std::string &cause)
+{
+    result_ = result;
+    causes_.clear();
+    uncounted_ = 0;
+    fail(result, cause);
+}
+
 int Report::result() const
 {
     return result_;

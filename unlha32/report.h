@@ -23,6 +23,10 @@ public:
     // `detail`. Entries that fail alike share one cause, which names up to
     // kNamesPerCause of them and counts the rest.
     void failEntry(int result, const char *pattern, const std::string &entry, const std::string &detail = {});
+    // Records a failure that ended the run from outside the extraction (the
+    // windows failed, memory ran out): it replaces whatever was recorded,
+    // the cancel that stopped the extraction included.
+    void failOver(int result, const std::string &cause);
     void skipped(const char *prefix, const std::string &name);
 
     // Entries named in one cause; the rest are counted.

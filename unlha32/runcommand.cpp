@@ -13,7 +13,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <new>
 
 namespace unlha {
 namespace {
@@ -50,7 +52,11 @@ struct Runs {
 
 Runs &runs()
 {
-    static auto *r = new Runs; // used while the process exits; never destroyed
+    // Built in place and never destroyed: a run still going while the
+    // process exits uses it after the destructors have run. Not on the
+    // heap either, so that unloading the library leaves nothing behind.
+    alignas(Runs) static unsigned char storage[sizeof(Runs)];
+    static Runs *const r = new (storage) Runs;
     return *r;
 }
 
@@ -103,12 +109,9 @@ private:
     Observer &inner_;
 };
 
-} // namespace
-
-int runCommand(uintptr_t ownerWindow, const char *command, char *output, uint32_t outputSize)
+// The run itself; whatever it throws, runCommand() turns into a result.
+int run(uintptr_t ownerWindow, const char *command, Report &report)
 {
-    // No more of the report is kept than the caller has room for.
-    Report report(output ? outputSize : 0);
     Command cmd;
     const std::string text = command ? command : "";
     switch (parseCommand(text, cmd)) {
@@ -124,24 +127,72 @@ int runCommand(uintptr_t ownerWindow, const char *command, char *output, uint32_
         report.fail(UNLHA_ERR_COMMAND, destinationCause(cmd, text));
         break;
     }
-    if (report.result() != 0) {
-        report.write(output, outputSize);
+    if (report.result() != 0)
         return report.result();
-    }
     RunGuard guard;
     const auto work = [&](Observer &obs) {
         EndingAware aware(obs);
         return extractArchive(cmd.archive, cmd.destination, aware, report);
     };
-    int result = -1;
+    OwnerRun owned;
     if (ownerWindow != 0)
-        result = runUnderOwner(ownerWindow, baseName(cmd.archive), work);
-    if (result == -1) {
-        Observer quiet;
-        result = work(quiet);
+        owned = runUnderOwner(ownerWindow, baseName(cmd.archive), work);
+    if (owned.windowsFailed) {
+        report.failOver(UNLHA_ERR_WRITE, msg::kCauseWindowsFailed);
+        return report.result();
     }
-    report.write(output, outputSize);
-    return result;
+    if (owned.result != -1)
+        return owned.result;
+    Observer quiet;
+    return work(quiet);
+}
+
+// When not even the report can be put together: the cause alone, written
+// without taking any memory.
+void writeCauseOnly(char *output, uint32_t size, const char *cause) noexcept
+{
+    if (!output || size == 0)
+        return;
+    std::size_t n = std::strlen(cause);
+    if (n > size - 1) {
+        n = size - 1;
+        while (n > 0 && (static_cast<unsigned char>(cause[n]) & 0xC0) == 0x80)
+            --n;
+    }
+    std::memcpy(output, cause, n);
+    if (n + 1 < size && cause[n] == '\0')
+        output[n++] = '\n';
+    output[n] = '\0';
+}
+
+int failedRun(Report &report, char *output, uint32_t outputSize, const char *cause) noexcept
+{
+    try {
+        report.failOver(UNLHA_ERR_WRITE, cause);
+        report.write(output, outputSize);
+    } catch (...) {
+        writeCauseOnly(output, outputSize, cause);
+    }
+    return UNLHA_ERR_WRITE;
+}
+
+} // namespace
+
+int runCommand(uintptr_t ownerWindow, const char *command, char *output, uint32_t outputSize)
+{
+    // No more of the report is kept than the caller has room for.
+    Report report(output ? outputSize : 0);
+    // Nothing may leave the library: the caller's process would end. What
+    // the report holds so far stays, with the cause of the stop.
+    try {
+        const int result = run(ownerWindow, command, report);
+        report.write(output, outputSize);
+        return result;
+    } catch (const std::bad_alloc &) {
+        return failedRun(report, output, outputSize, msg::kCauseNoMemory);
+    } catch (...) {
+        return failedRun(report, output, outputSize, msg::kCauseInternal);
+    }
 }
 
 } // namespace unlha

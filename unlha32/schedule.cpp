@@ -88,6 +88,9 @@ bool Extraction::extractSequential(EntrySource &entries)
 bool Extraction::extractParallel(EntrySource &entries, int workers)
 {
     DecodePool pool(fd_, workers, done_);
+    // No thread to spare: the same run, one entry after the other.
+    if (pool.workers() == 0)
+        return extractSequential(entries);
     // Enough entries ahead to keep every worker busy on small files; each
     // holds one open temporary file.
     std::size_t ahead = std::min(filesInFlight_, static_cast<std::size_t>(16 * workers));

@@ -11,19 +11,25 @@
 extern "C" {
 #endif
 
-#define UNLHA32UI_SEAM_VERSION 1
+#define UNLHA32UI_SEAM_VERSION 2
 
-/* The extraction's observer, as the windows see it. */
+/* What a callback returns when its side failed (its memory ran out, its
+ * windows are gone) instead of throwing: the other side stops calling and
+ * ends the run with that cause. */
+#define UNLHA32UI_FAILED (-1)
+
+/* The extraction's observer, as the windows see it. Every callback returns
+ * UNLHA32UI_FAILED or its answer: 0 for the ones that have none. */
 typedef struct unlha32ui_observer {
     void *self;
-    void (*begin)(void *self, uint64_t total_bytes, size_t file_count);
-    void (*entry)(void *self, const char *utf8_name);
-    void (*files_done)(void *self, size_t count);
-    void (*progress)(void *self, uint64_t bytes_done);
+    int (*begin)(void *self, uint64_t total_bytes, size_t file_count);
+    int (*entry)(void *self, const char *utf8_name);
+    int (*files_done)(void *self, size_t count);
+    int (*progress)(void *self, uint64_t bytes_done);
     /* One of unlha::OverwriteAnswer's values. */
     int (*ask_overwrite)(void *self, const char *utf8_path);
-    int (*asks_user)(void *self);
-    int (*cancelled)(void *self);
+    int (*asks_user)(void *self); /* 1 or 0 */
+    int (*cancelled)(void *self); /* 1 or 0 */
 } unlha32ui_observer;
 
 typedef struct unlha32ui_run {
@@ -36,7 +42,8 @@ typedef struct unlha32ui_run {
 } unlha32ui_run;
 
 /* The companion's one entry point: the work's result, or -1 when nothing
- * was run (no such window, not the window thread, another version). */
+ * was run (no such window, not the window thread, another version, no
+ * thread to run the work on). */
 typedef int (*unlha32ui_run_with_owner_fn)(const unlha32ui_run *run);
 
 #ifdef __cplusplus

@@ -17,6 +17,7 @@
 #include "unlha32/names.h"
 #include "unlha32/unlha32.h"
 
+#include <dirent.h>
 #include <sys/mman.h>
 
 #include <array>
@@ -194,9 +195,33 @@ std::string join(const std::vector<std::string> &parts, size_t n)
     return p;
 }
 
-// Follows `target` from the folder `dir` (below `dest`) the way the kernel
-// resolves it, links included; false once it leaves the destination.
-bool follow(const std::string &dest, std::vector<std::string> &dir, const std::string &target, int depth)
+// The folder `dir` below `destFd`, reached one component at a time without
+// following links: an archive's folders may nest deeper than a path may be
+// long. -1 when it is not a folder there.
+int openBelow(int destFd, const std::vector<std::string> &dir, size_t n)
+{
+    int fd = dup(destFd);
+    for (size_t i = 0; i < n && fd >= 0; ++i) {
+        const int next = openat(fd, dir[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+// The target of the link `name` in `dirFd`.
+std::string linkTarget(int dirFd, const std::string &name, const std::string &where)
+{
+    char buf[8192];
+    const ssize_t n = readlinkat(dirFd, name.c_str(), buf, sizeof buf);
+    check(n >= 0, "readlink", where);
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+// Follows `target` from the folder `dir` (below the destination) the way
+// the kernel resolves it, links included; false once it leaves the
+// destination.
+bool follow(int destFd, std::vector<std::string> &dir, const std::string &target, int depth)
 {
     if (depth > 40)
         return true; // the kernel stops with ELOOP: nothing is reached
@@ -217,16 +242,17 @@ bool follow(const std::string &dest, std::vector<std::string> &dir, const std::s
             dir.pop_back();
             continue;
         }
+        const int parent = openBelow(destFd, dir, dir.size());
         dir.push_back(c);
-        const std::string p = dest + join(dir, dir.size());
         struct stat st;
-        if (lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            char buf[4096];
-            const ssize_t n = readlink(p.c_str(), buf, sizeof buf);
-            check(n >= 0, "readlink", p);
+        if (parent >= 0 && fstatat(parent, c.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+            const std::string next = linkTarget(parent, c, join(dir, dir.size()));
+            close(parent);
             dir.pop_back();
-            if (!follow(dest, dir, std::string(buf, static_cast<size_t>(n)), depth + 1))
+            if (!follow(destFd, dir, next, depth + 1))
                 return false;
+        } else if (parent >= 0) {
+            close(parent);
         }
     }
     return true;
@@ -237,29 +263,42 @@ bool looksLikeTemp(const std::string &name)
     return name.rfind(".unlha-", 0) == 0 && name.size() > 11 && name.compare(name.size() - 4, 4, ".tmp") == 0;
 }
 
+std::set<std::string> listFolder(int dirFd, const std::string &where)
+{
+    const int fd = dup(dirFd);
+    DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
+    check(d != nullptr, "cannot list", where);
+    std::set<std::string> names;
+    while (dirent *e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.insert(e->d_name);
+    }
+    closedir(d);
+    return names;
+}
+
 // Everything below the destination: no link leading out, no device, fifo or
 // set-id bit, no temporary file left behind.
-void checkTree(const std::string &dest, std::vector<std::string> &dir, const std::set<std::string> &entryNames)
+void checkTree(int destFd, int hereFd, std::vector<std::string> &dir, const std::set<std::string> &entryNames)
 {
-    const std::string here = dest + join(dir, dir.size());
-    for (const auto &name : fuzz::listFolder(here)) {
-        const std::string p = here + "/" + name;
+    for (const auto &name : listFolder(hereFd, join(dir, dir.size()))) {
+        const std::string p = join(dir, dir.size()) + "/" + name;
         struct stat st;
-        check(lstat(p.c_str(), &st) == 0, "lstat", p);
+        check(fstatat(hereFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0, "lstat", p);
         check(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode), "device, fifo or socket created", p);
         check((st.st_mode & 07000) == 0, "set-id or sticky bit", p);
         check(!looksLikeTemp(name) || entryNames.count(name), "temporary file left behind", p);
         if (S_ISLNK(st.st_mode)) {
-            char buf[4096];
-            const ssize_t n = readlink(p.c_str(), buf, sizeof buf);
-            check(n >= 0, "readlink", p);
+            const std::string target = linkTarget(hereFd, name, p);
             std::vector<std::string> from = dir;
-            check(follow(dest, from, std::string(buf, static_cast<size_t>(n)), 0), "link leads outside",
-                  p + " -> " + std::string(buf, static_cast<size_t>(n)));
+            check(follow(destFd, from, target, 0), "link leads outside", p + " -> " + target);
         } else if (S_ISDIR(st.st_mode)) {
+            const int fd = openat(hereFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            check(fd >= 0, "cannot open folder", p);
             dir.push_back(name);
-            checkTree(dest, dir, entryNames);
+            checkTree(destFd, fd, dir, entryNames);
             dir.pop_back();
+            close(fd);
         }
     }
 }
@@ -307,7 +346,7 @@ void extractAll(const Scratch &s, size_t inputHash, const std::vector<unlha::Ent
     unlha::NameDecoder names;
     std::set<std::string> entryNames;
     std::vector<const unlha::Entry *> fileEntries;
-    std::vector<std::string> filePaths;
+    std::vector<std::vector<std::string>> filePaths;
     for (const auto &e : entries) {
         const auto path = names.decodePath(e.rawDir, e.rawName);
         if (path.components.empty())
@@ -315,33 +354,41 @@ void extractAll(const Scratch &s, size_t inputHash, const std::vector<unlha::Ent
         entryNames.insert(path.components.back());
         if (e.kind == unlha::EntryKind::File) {
             fileEntries.push_back(&e);
-            filePaths.push_back(path.display());
+            filePaths.push_back(path.components);
         }
     }
+    const int destFd = open(s.dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    check(destFd >= 0, "open", s.dest);
     std::vector<std::string> dir;
-    checkTree(s.dest, dir, entryNames);
+    checkTree(destFd, destFd, dir, entryNames);
 
     // Success means every file is there, whole: its bytes read back match
     // the archive's CRC, whatever the writing thread did with them.
     if (result == UNLHA_OK) {
         for (size_t i = 0; i < fileEntries.size(); ++i) {
-            const std::string p = s.dest + "/" + filePaths[i];
+            const auto &path = filePaths[i];
+            const std::string shown = join(path, path.size());
+            const int parent = openBelow(destFd, path, path.size() - 1);
             struct stat st;
-            check(lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode), "file missing after success", filePaths[i]);
+            check(parent >= 0 && fstatat(parent, path.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                      && S_ISREG(st.st_mode),
+                  "file missing after success", shown);
             check(static_cast<uint64_t>(st.st_size) == fileEntries[i]->originalSize, "wrong size after success",
-                  filePaths[i]);
-            chmod(p.c_str(), 0600); // the archive's mode may forbid reading
-            const int fd = open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-            check(fd >= 0, "cannot read back", filePaths[i]);
+                  shown);
+            fchmodat(parent, path.back().c_str(), 0600, 0); // the archive's mode may forbid reading
+            const int fd = openat(parent, path.back().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            close(parent);
+            check(fd >= 0, "cannot read back", shown);
             uint16_t crc = 0;
             uint8_t buf[65536];
             ssize_t n;
             while ((n = read(fd, buf, sizeof buf)) > 0)
                 crc = referenceCrc(crc, buf, static_cast<size_t>(n));
             close(fd);
-            check(n == 0 && crc == fileEntries[i]->crc, "file written wrong after success", filePaths[i]);
+            check(n == 0 && crc == fileEntries[i]->crc, "file written wrong after success", shown);
         }
     }
+    close(destFd);
     fuzz::removeTree(s.dest);
 }
 
