@@ -12,7 +12,7 @@ PACKAGES=(
   qt6-base-dev qt6-translations-l10n liblhasa-dev
   fonts-ipafont-gothic fonts-motoya-l-maruberi
   xvfb xauth xdotool x11-utils imagemagick openbox xfwm4 dbus-daemon
-  desktop-file-utils libglib2.0-bin libarchive-tools
+  desktop-file-utils libglib2.0-bin shared-mime-info libarchive-tools
   ntfs-3g fusefat dosfstools bindfs
 )
 
