@@ -113,7 +113,7 @@ private slots:
         // A self-extractor stub in front must be passed over.
         const QByteArray stub = "MZ" + QByteArray(3000, '\x90');
         QCOMPARE(run(stub + testlzh::archive(items, level)), UNLHA_OK);
-        QVERIFY2(run.firstLine().startsWith(QString::fromUtf8("解凍: ")), qPrintable(run.report));
+        QVERIFY2(run.firstLine().startsWith(QString::fromUtf8("解凍：")), qPrintable(run.report));
 
         QCOMPARE(readAll(run.out + "/SUB/PLAIN.TXT"), QByteArray("plain"));
         QCOMPARE(readAll(run.out + "/secret"), QByteArray(70000, 'x'));
@@ -169,7 +169,7 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(run.out + "/top/inner").constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 0751u);
         QCOMPARE(st.st_mtime, 1200000000);
-        QVERIFY(run.report.contains(QString::fromUtf8("解凍: shortcut")));
+        QVERIFY(run.report.contains(QString::fromUtf8("解凍：shortcut")));
     }
 
     // MacLHA: a MacBinary header for this very entry is removed, with the

@@ -28,16 +28,16 @@ private slots:
         const QByteArray big = testlzh::archive({a, Item{"big.bin", {}, QByteArray(300000, 'z')}}, 2);
 
         QTest::newRow("bad CRC in the middle") << testlzh::archive({a, bad, c}, 1) << UNLHA_ERR_DAMAGED
-                                               << QString::fromUtf8("CRC エラー: b.txt — データが壊れています")
+                                               << QString::fromUtf8("b.txt：データが壊れています（CRC エラー）。")
                                                << QStringList{"a.txt", "c.txt"};
         QTest::newRow("cut in the second entry's data")
             << big.left(big.size() - 1000) << UNLHA_ERR_DAMAGED
-            << QString::fromUtf8("big.bin — 書庫が途中で切れています") << QStringList{"a.txt"};
+            << QString::fromUtf8("big.bin：書庫が途中で切れています。") << QStringList{"a.txt"};
         QTest::newRow("cut inside the first header") << big.left(10) << UNLHA_ERR_DAMAGED
-                                                     << QString::fromUtf8("書庫が途中で切れています") << QStringList{};
+                                                     << QString::fromUtf8("書庫が途中で切れています。") << QStringList{};
         QTest::newRow("garbage where the second header should be")
             << testlzh::archive({c}, 0, false) + "garbage in the archive" << UNLHA_ERR_DAMAGED
-            << QString::fromUtf8("書庫のヘッダーが壊れています（c.txt の後）") << QStringList{"c.txt"};
+            << QString::fromUtf8("書庫のヘッダーが壊れています（c.txt の後）。") << QStringList{"c.txt"};
         // A bad first header is damage, never a reason to look further in:
         // here the entry's own data is an archive that must not come out.
         for (int level : {0, 1, 2}) {
@@ -45,19 +45,19 @@ private slots:
             QByteArray arc = testlzh::archive({Item{"outer.lzh", {}, inner}, a}, level);
             arc[arc.indexOf("outer.lzh")] = 'O';
             QTest::addRow("bad first header, level %d", level)
-                << arc << UNLHA_ERR_DAMAGED << QString::fromUtf8("Outer.lzh — 書庫のヘッダーが壊れています")
+                << arc << UNLHA_ERR_DAMAGED << QString::fromUtf8("Outer.lzh：書庫のヘッダーが壊れています。")
                 << QStringList{};
         }
         QTest::newRow("empty file") << QByteArray() << UNLHA_ERR_NOT_ARCHIVE
-                                    << QString::fromUtf8("ファイルが空です: test.lzh") << QStringList{};
+                                    << QString::fromUtf8("ファイルが空です：test.lzh") << QStringList{};
         QTest::newRow("text") << QByteArray("This is a text file, not an archive.\n") << UNLHA_ERR_NOT_ARCHIVE
-                              << QString::fromUtf8("LHA 書庫ではありません: test.lzh") << QStringList{};
+                              << QString::fromUtf8("LHA 書庫ではありません：test.lzh") << QStringList{};
         QTest::newRow("end mark only") << QByteArray(1, '\0') << UNLHA_ERR_NOT_ARCHIVE
-                                       << QString::fromUtf8("LHA 書庫ではありません: test.lzh") << QStringList{};
+                                       << QString::fromUtf8("LHA 書庫ではありません：test.lzh") << QStringList{};
         // An unknown method fails that entry only.
         QTest::newRow("unknown method") << testlzh::archive({Item{"odd.bin", {}, "???", "-lh9-"}, a}, 2)
                                         << UNLHA_ERR_METHOD
-                                        << QString::fromUtf8("odd.bin — 対応していない圧縮方式です（-lh9-）")
+                                        << QString::fromUtf8("odd.bin：対応していない圧縮方式です（-lh9-）。")
                                         << QStringList{"a.txt"};
     }
 
