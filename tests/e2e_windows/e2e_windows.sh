@@ -131,6 +131,6 @@ if x_use_wm "$other"; then
         fail "$other: main window did not appear"
     fi
 else
-    echo "skip: $other is not installed; the version window's front is checked under $X_WM only"
+    echo "SKIP: $other is not installed; the version window's front is checked under $X_WM only"
 fi
 x_finish
