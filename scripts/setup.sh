@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils imagemagick openbox xfwm4 dbus-daemon
   desktop-file-utils libglib2.0-bin shared-mime-info libarchive-tools
   ntfs-3g fusefat dosfstools bindfs
+  lintian dpkg-dev
 )
 
 missing=()
