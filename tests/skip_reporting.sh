@@ -22,16 +22,19 @@ grep -qE "$regex" <<<"$out" || fail "tst_unlha32_corpus without the corpus does 
 [ "$(grep -c '^SKIP' <<<"$out")" -eq 1 ] || fail "tst_unlha32_corpus: want one SKIP line:"$'\n'"$out"
 
 # A row that needs the corpus, alone: 77, one line.
-for part in "$src/tests/filesystems/run.sh $driver $src/examples/サンプル.LZH fat" \
-            "$src/tests/e2e_extraction/run.sh /nonexistent/hoguren $src/examples /nonexistent/gen corpus"; do
-  read -r script args <<<"$part"
-  # shellcheck disable=SC2086
-  out=$(bash $part 2>&1)
+one_skip_line() {
+  local label=$1 out rc
+  shift
+  out=$("$@" 2>&1)
   rc=$?
-  [ "$rc" -eq 77 ] || fail "${script#"$src/"}: exit $rc without the corpus, want 77:"$'\n'"$out"
+  [ "$rc" -eq 77 ] || fail "$label: exit $rc without the corpus, want 77:"$'\n'"$out"
   [ "$(grep -c . <<<"$out")" -eq 1 ] && grep -q '^SKIP.*corpus' <<<"$out" ||
-    fail "${script#"$src/"}: want one SKIP line naming the corpus:"$'\n'"$out"
-done
+    fail "$label: want one SKIP line naming the corpus:"$'\n'"$out"
+}
+one_skip_line "filesystems row fat" \
+  bash "$src/tests/filesystems/run.sh" "$driver" "$src/examples/サンプル.LZH" fat
+one_skip_line "e2e_extraction's corpus part" \
+  bash "$src/tests/e2e_extraction/run.sh" /nonexistent/hoguren "$src/examples" /nonexistent/gen corpus
 
 # The listing after a run: every SKIP line under its test's name.
 mkdir -p "$tmp/Testing/Temporary"
