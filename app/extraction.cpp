@@ -9,6 +9,7 @@
 #include "ui/resources/texts_extraction.h"
 #include "ui/windows/msgbox.h"
 #include "unlha32/unlha32.h"
+#include "unlha32/windowmanners.h"
 
 #include <QLabel>
 #include <QRegularExpression>
@@ -112,5 +113,7 @@ void runExtraction(Form2 &form)
         msgBox(failureText(result->code, result->report), kMbOk, kErrorTitle);
         return;
     }
-    form4().show();
+    // A long extraction may end while the user works elsewhere: the report
+    // then waits behind that work and asks for attention.
+    manners::showForUser(form4());
 }

@@ -35,7 +35,8 @@ FirstWindow decideFirstWindow(const QString &archivePath, const QString &extensi
 {
     if (archivePath.isEmpty())
         return FirstWindow::NoFileNotice;
-    if (extension == texts::kArchiveExtension)
+    if (extension.compare(texts::kArchiveExtension, Qt::CaseInsensitive) == 0
+        || extension.compare(texts::kArchiveExtensionOther, Qt::CaseInsensitive) == 0)
         return FirstWindow::TitleCard;
     return FirstWindow::NotArchiveNotice;
 }

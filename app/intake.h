@@ -22,6 +22,7 @@ QString programFolder();
 // The last three characters (the whole string when it is shorter).
 QString lastThree(const QString &s);
 
-// Sorts the run by the archive path and its stored last three characters.
-// Both comparisons are exact and case-sensitive.
+// Sorts the run by the archive path and its stored last three characters:
+// empty, an archive's ending (LZH or LHA, capitals and small letters alike;
+// no dot is needed before it), or anything else.
 FirstWindow decideFirstWindow(const QString &archivePath, const QString &extension);

@@ -1,6 +1,7 @@
 # Shared set-up of scripts/run-demo and scripts/test: installs the Debian
-# packages that are missing (only those), then configures and builds into build/.
-# Sourced, not run: it leaves ROOT and BUILD set for the caller.
+# packages that are missing (only those), then configures build/. Each caller
+# builds what it needs. Sourced, not run: it leaves ROOT and BUILD set for
+# the caller.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD="$ROOT/build"
@@ -12,8 +13,9 @@ PACKAGES=(
   qt6-base-dev qt6-translations-l10n liblhasa-dev
   fonts-ipafont-gothic fonts-motoya-l-maruberi
   xvfb xauth xdotool x11-utils imagemagick openbox xfwm4 dbus-daemon
-  desktop-file-utils libglib2.0-bin libarchive-tools
+  desktop-file-utils libglib2.0-bin shared-mime-info libarchive-tools
   ntfs-3g fusefat dosfstools bindfs
+  lintian dpkg-dev
 )
 
 missing=()
@@ -30,5 +32,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+echo "Configuring build/ (CMake) ..."
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j"$(nproc)"

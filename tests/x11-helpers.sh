@@ -14,7 +14,7 @@
 X_SCREEN_W=1280 X_SCREEN_H=1024
 PID=
 FAILS=0
-_x_server= _x_wm= _x_dir= X_WORK=
+_x_server= _x_wm= _x_dir= _x_other= X_WORK=
 
 # The program's windows by caption, and the controls the scripts use.
 MAIN_CAPTION='ほぐれん  Ｖｅｒｓｉｏｎ ３．５'
@@ -34,7 +34,8 @@ x_finish() {
 _x_exit() {
     declare -F cleanup >/dev/null && cleanup
     # Clients first, so that none sees the server vanish under it.
-    [[ -n $PID ]] && kill "$PID" 2>/dev/null && wait "$PID" 2>/dev/null
+    [[ -n $PID ]] && kill -CONT "$PID" 2>/dev/null && kill "$PID" 2>/dev/null && wait "$PID" 2>/dev/null
+    [[ -n $_x_other ]] && kill "$_x_other" 2>/dev/null && wait "$_x_other" 2>/dev/null
     [[ -n $_x_wm ]] && kill -- "-$_x_wm" 2>/dev/null && wait "$_x_wm" 2>/dev/null
     [[ -n $_x_server ]] && kill "$_x_server" 2>/dev/null && wait "$_x_server" 2>/dev/null
     [[ -n $_x_dir ]] && rm -rf "$_x_dir"
@@ -212,6 +213,28 @@ x_stays_in_front() {
         "stacking $(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //')," \
         "want $(printf '0x%x' "$1") active above $(printf '0x%x' "$2")"
     return 1
+}
+
+# Another program, which the user turns to: an xmessage window, started on
+# first use, made the active window. Sets OTHER to its window. Needs xmessage
+# (x11-utils), which x_start checks when the script names it.
+x_turn_to_other_program() {
+    _x_other_shown() { OTHER=$(xdotool search --onlyvisible --class xmessage 2>/dev/null | tail -n 1) && [[ -n $OTHER ]]; }
+    if [[ -z $_x_other ]]; then
+        xmessage -geometry 560x420+240+260 "another program" >/dev/null 2>&1 &
+        _x_other=$!
+    fi
+    x_until 10 _x_other_shown || abort "the other program's window did not appear"
+    timeout 5 xdotool windowactivate --sync "$OTHER" || fail "could not activate the other program"
+}
+# Whether WIN asks for attention (_NET_WM_STATE_DEMANDS_ATTENTION).
+x_wants_attention() { xprop -id "$1" _NET_WM_STATE 2>/dev/null | grep -q _NET_WM_STATE_DEMANDS_ATTENTION; }
+# Whether window A stands below window B.
+x_below() {
+    local stack
+    stack=$(xprop -root _NET_CLIENT_LIST_STACKING) || return 1
+    stack=$(for w in $(tr -c '0-9a-fx\n' ' ' <<<"${stack#*#}"); do printf ' %d ' "$w"; done)
+    [[ $stack == *" $1 "*" $2 "* ]]
 }
 
 # True while process $1 runs. A program started through a launcher is not

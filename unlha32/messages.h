@@ -4,55 +4,57 @@
 namespace unlha::msg {
 
 // One line per item.
-inline constexpr const char *kExtracted = "解凍: ";
-inline constexpr const char *kSkippedExists = "スキップ（既に存在）: ";
-inline constexpr const char *kSkippedUnsafePath = "スキップ（安全でないパス）: ";
-inline constexpr const char *kSkippedLinkOutside = "スキップ（解凍先の外を指すリンク）: ";
-inline constexpr const char *kSkippedLinkNoTarget = "スキップ（リンク先がありません）: ";
-inline constexpr const char *kSkippedDevice = "スキップ（デバイスや FIFO は作りません）: ";
-inline constexpr const char *kSkippedTooLong = "スキップ（名前が長すぎます）: ";
-inline constexpr const char *kSkippedFolderExists = "スキップ（同じ名前のフォルダがあります）: ";
-inline constexpr const char *kSkippedFileInWay = "スキップ（同じ名前のファイルがあるためフォルダを作れません）: ";
+inline constexpr const char *kExtracted = "解凍：";
+inline constexpr const char *kSkippedExists = "スキップ（既に存在）：";
+inline constexpr const char *kSkippedUnsafePath = "スキップ（安全でないパス）：";
+inline constexpr const char *kSkippedLinkOutside = "スキップ（解凍先の外を指すリンク）：";
+inline constexpr const char *kSkippedLinkNoTarget = "スキップ（リンク先がありません）：";
+inline constexpr const char *kSkippedDevice = "スキップ（デバイスや FIFO は作りません）：";
+inline constexpr const char *kSkippedTooLong = "スキップ（名前が長すぎます）：";
+inline constexpr const char *kSkippedFolderExists = "スキップ（同じ名前のフォルダがあります）：";
+inline constexpr const char *kSkippedFileInWay = "スキップ（同じ名前のファイルがあるためフォルダを作れません）：";
 // An entry the destination refused; %2 is the reason.
-inline constexpr const char *kSkippedRefused = "スキップ（%2）: %1";
+inline constexpr const char *kSkippedRefused = "スキップ（%2）：%1";
 // A temporary file that could not be removed (it was emptied).
-inline constexpr const char *kTempLeft = "一時ファイルを削除できませんでした: ";
+inline constexpr const char *kTempLeft = "一時ファイルを削除できませんでした：";
 // Stands for an entry whose name is empty.
 inline constexpr const char *kNoName = "（名前なし）";
 
 // Stands for the item lines left out of a report that did not fit.
 inline constexpr const char *kItemsOmitted = "（以下省略）";
 
-// The cause of a failure, the last line of the report. %1 is the entry, or
-// the entries that failed alike: their names, kNameSeparator between them,
-// then kMoreNames for those not named. Causes of one failure are joined by
-// kCauseSeparator; kMoreEntries counts the entries whose cause is left out.
+// The cause of a failure, the last line of the report, which the program
+// shows as the second line of its box: a sentence ends in "。", a name that
+// follows "：" does not. %1 is the entry, or the entries that failed alike:
+// their names, kNameSeparator between them, then kMoreNames for those not
+// named. Causes of one failure are joined by kCauseSeparator; kMoreEntries
+// counts the entries whose cause is left out.
 inline constexpr const char *kNameSeparator = "、";
 inline constexpr const char *kMoreNames = " ほか %1 件";
 inline constexpr const char *kCauseSeparator = "／";
 inline constexpr const char *kMoreEntries = "ほか %1 件";
-inline constexpr const char *kCauseCrc = "CRC エラー: %1 — データが壊れています";
-inline constexpr const char *kCauseSize = "%1 — データが壊れています（大きさが合いません）";
-inline constexpr const char *kCauseDamagedData = "%1 — データが壊れています";
-inline constexpr const char *kCauseTruncated = "%1 — 書庫が途中で切れています";
-inline constexpr const char *kCauseTruncatedHeader = "書庫が途中で切れています";
-inline constexpr const char *kCauseDamagedHeader = "書庫のヘッダーが壊れています（%1 の後）";
-inline constexpr const char *kCauseDamagedFirstEntry = "%1 — 書庫のヘッダーが壊れています";
-inline constexpr const char *kCauseDamagedFirstHeader = "書庫のヘッダーが壊れています";
-inline constexpr const char *kCauseMethod = "%1 — 対応していない圧縮方式です（%2）";
-inline constexpr const char *kCauseWrite = "%1 — 書き込めません（%2）";
-inline constexpr const char *kCauseReadArchive = "書庫を読めません（%2）: %1";
-inline constexpr const char *kCauseNotArchive = "LHA 書庫ではありません: %1";
-inline constexpr const char *kCauseEmptyFile = "ファイルが空です: %1";
+inline constexpr const char *kCauseCrc = "%1：データが壊れています（CRC エラー）。";
+inline constexpr const char *kCauseSize = "%1：データが壊れています（大きさが合いません）。";
+inline constexpr const char *kCauseDamagedData = "%1：データが壊れています。";
+inline constexpr const char *kCauseTruncated = "%1：書庫が途中で切れています。";
+inline constexpr const char *kCauseTruncatedHeader = "書庫が途中で切れています。";
+inline constexpr const char *kCauseDamagedHeader = "書庫のヘッダーが壊れています（%1 の後）。";
+inline constexpr const char *kCauseDamagedFirstEntry = "%1：書庫のヘッダーが壊れています。";
+inline constexpr const char *kCauseDamagedFirstHeader = "書庫のヘッダーが壊れています。";
+inline constexpr const char *kCauseMethod = "%1：対応していない圧縮方式です（%2）。";
+inline constexpr const char *kCauseWrite = "%1：書き込めません（%2）。";
+inline constexpr const char *kCauseReadArchive = "書庫を読めません（%2）：%1";
+inline constexpr const char *kCauseNotArchive = "LHA 書庫ではありません：%1";
+inline constexpr const char *kCauseEmptyFile = "ファイルが空です：%1";
 inline constexpr const char *kCauseCancelled = "解凍を中止しました。";
-inline constexpr const char *kCauseSkipped = "スキップしたファイルがあります（%1 件）";
-inline constexpr const char *kCauseCommand = "コマンドが正しくありません: %1";
-inline constexpr const char *kCauseNoArchive = "書庫が見つかりません: %1";
-inline constexpr const char *kCauseArchiveIsFolder = "書庫ではなくフォルダです: %1";
-inline constexpr const char *kCauseArchiveNotFile = "書庫が普通のファイルではありません: %1";
-inline constexpr const char *kCauseArchivePath = "書庫を開けません（%2）: %1";
-inline constexpr const char *kCauseNoDestination = "解凍先のフォルダがありません: %1";
-inline constexpr const char *kCauseDestinationPath = "解凍先のフォルダを開けません（%2）: %1";
+inline constexpr const char *kCauseSkipped = "スキップしたファイルがあります（%1 件）。";
+inline constexpr const char *kCauseCommand = "コマンドが正しくありません：%1";
+inline constexpr const char *kCauseNoArchive = "書庫が見つかりません：%1";
+inline constexpr const char *kCauseArchiveIsFolder = "書庫ではなくフォルダです：%1";
+inline constexpr const char *kCauseArchiveNotFile = "書庫が普通のファイルではありません：%1";
+inline constexpr const char *kCauseArchivePath = "書庫を開けません（%2）：%1";
+inline constexpr const char *kCauseNoDestination = "解凍先のフォルダがありません：%1";
+inline constexpr const char *kCauseDestinationPath = "解凍先のフォルダを開けません（%2）：%1";
 // The run could not go on for a reason of the library's own, not the
 // archive's or the destination's.
 inline constexpr const char *kCauseNoMemory = "メモリが足りないため、解凍を中止しました。";

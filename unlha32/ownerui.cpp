@@ -18,6 +18,7 @@
 #include "unlha32/overwritedialog.h"
 #include "unlha32/progresswindow.h"
 #include "unlha32/threads.h"
+#include "unlha32/windowmanners.h"
 
 namespace unlha {
 
@@ -180,6 +181,9 @@ int Session::run()
     // Ends when the worker is done: its queued quit arrives even if it
     // finished before the loop started.
     loop_.exec();
+    // Read while our windows still stand: once they go, the window manager
+    // hands the focus on, and the program seems nowhere for a moment.
+    const bool userHere = !manners::userIsElsewhere();
     if (!shared_.finished.load()) {
         // The program ended every event loop (it is quitting): stop the work
         // rather than leave it waiting on a question nobody will answer.
@@ -202,7 +206,9 @@ int Session::run()
     }
     if (owner_) {
         restoreOwner();
-        if (ownerWasActive)
+        // Back to where the user started the work, unless the user has gone
+        // to another program meanwhile: that one keeps the front.
+        if (ownerWasActive && userHere)
             owner_->activateWindow();
     }
     if (error)
@@ -232,9 +238,7 @@ void Session::showProgress()
     refresh();
     if (shared_.cancel.load())
         progress_->showStopping();
-    progress_->show();
-    progress_->raise();
-    progress_->activateWindow();
+    manners::showForUser(*progress_);
 }
 
 void Session::refresh()
@@ -281,9 +285,7 @@ void Session::ask(const QString &path)
     auto *dialog = new OverwriteDialog(parent, path);
     question_ = dialog;
     connect(dialog, &OverwriteDialog::answered, this, &Session::deliver);
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
+    manners::showForUser(*dialog);
 }
 
 void Session::deliver(OverwriteAnswer answer)
@@ -332,35 +334,12 @@ bool Session::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
-    case QEvent::Close:
-        // The window system's close box on the owner; the program's own
-        // close() calls are not input and pass.
-        if (!event->spontaneous())
+    default: {
+        // The window system's close box on the owner counts as input; the
+        // program's own close() calls are not input and pass.
+        const bool closeBox = event->type() == QEvent::Close && event->spontaneous();
+        if (!closeBox && !manners::isUserInput(event->type()))
             return false;
-        [[fallthrough]];
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::Shortcut:
-    case QEvent::InputMethod:
-    case QEvent::ContextMenu:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TouchCancel:
-    case QEvent::TabletPress:
-    case QEvent::TabletMove:
-    case QEvent::TabletRelease:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
-    case QEvent::NativeGesture:
-    case QEvent::Gesture: {
         auto *w = qobject_cast<QWidget *>(watched);
         if (!w && event->type() == QEvent::Close && watched->isWindowType()) {
             // The close request reaches the native window first; refusing
@@ -386,8 +365,6 @@ bool Session::eventFilter(QObject *watched, QEvent *event)
         event->ignore();
         return true;
     }
-    default:
-        return false;
     }
 }
 

@@ -146,6 +146,106 @@ private slots:
         QCOMPARE(dir().path(), QString("/media/floppy"));
     }
 
+    // Steps, one per blank-separated word: pull and mount take the stick
+    // away and bring it back (same mount point), open reads the drive list
+    // as opening it does, choose and other pick the stick or the CD. The
+    // boxes that a choice brings are answered by the words after it: ok,
+    // ok+mount (the stick goes back in, then OK) and cancel.
+    void listsAgreeAfterPullAndRemount_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("drive");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("boxes");
+
+        QTest::newRow("pull, cancel, mount, choose")
+            << "pull choose cancel mount choose" << "/media/stick" << "/media/stick" << 1;
+        QTest::newRow("pull, cancel, choose while pulled, cancel, mount, choose")
+            << "pull choose cancel choose cancel mount choose" << "/media/stick" << "/media/stick" << 2;
+        QTest::newRow("pull, retry while pulled, mount, retry")
+            << "pull choose ok ok+mount" << "/media/stick" << "/media/stick" << 2;
+        QTest::newRow("pull, cancel, mount, open the list, choose")
+            << "pull choose cancel mount open choose" << "/media/stick" << "/media/stick" << 1;
+        QTest::newRow("pull while chosen, open the list, mount, open it")
+            << "choose pull open mount open" << "/media/stick" << "/media/stick" << 0;
+        QTest::newRow("pull while chosen, leave it, mount, open the list, choose")
+            << "choose pull other open mount open choose" << "/media/stick" << "/media/stick" << 0;
+        QTest::newRow("pull, cancel, open the list while pulled")
+            << "pull choose cancel open" << "/" << "/home/me" << 1;
+        QTest::newRow("pull, cancel, stays pulled, choose, cancel")
+            << "pull choose cancel choose cancel" << "/" << "/home/me" << 2;
+    }
+
+    // Whatever happened to the stick, the folder list's top entry is the
+    // volume that holds its folder now, and where the drive list has that
+    // volume selected it names it as it is mounted now.
+    void listsAgreeAfterPullAndRemount()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, drive);
+        QFETCH(QString, path);
+        QFETCH(int, boxes);
+        const QString stick = "/media/stick";
+        const auto mountStick = [&] {
+            m_fs.mount(stick, "STICK");
+            m_fs.addFolder(stick + "/写真");
+        };
+        mountStick();
+        drives().showPopup();
+        drives().hidePopup();
+        const QStringList words = steps.split(' ');
+        for (qsizetype i = 0; i < words.size(); ++i) {
+            const QString &w = words[i];
+            if (w == "pull") {
+                m_fs.unmount(stick);
+            } else if (w == "mount") {
+                mountStick();
+            } else if (w == "open") {
+                drives().showPopup();
+                drives().hidePopup();
+            } else if (w == "choose" || w == "other") {
+                for (qsizetype j = i + 1;
+                     j < words.size() && (words[j].startsWith("ok") || words[j] == "cancel");
+                     ++j, ++i) {
+                    const QString answer = words[j];
+                    m_answers.push_back([this, answer, mountStick] {
+                        if (answer == "ok+mount")
+                            mountStick();
+                        return answer == "cancel" ? kIdCancel : kIdOk;
+                    });
+                }
+                const QString target = w == "choose" ? stick : QString("/media/cd");
+                QVERIFY2(drives().findData(target) >= 0, qPrintable(target + " not listed"));
+                choose(target);
+                QVERIFY2(m_answers.empty(), "fewer boxes than answers");
+            }
+            if (w != "choose" && w != "other" && w != "open")
+                continue;
+            // The truth: the volume that holds the folder, mounted now or
+            // pulled; a pulled stick is not a folder of "/".
+            Volume truth{"/", ""};
+            QList<Volume> known = m_fs.mounted;
+            known.append(Volume{stick, ""});
+            for (const Volume &v : std::as_const(known))
+                if ((dir().path() == v.mountPoint || dir().path().startsWith(v.mountPoint + '/'))
+                    && v.mountPoint.size() > truth.mountPoint.size())
+                    truth = v;
+            const QString after = QString("after '%1': ").arg(words.mid(0, i + 1).join(' '));
+            QVERIFY2(dir().item(0)->text() == truth.mountPoint,
+                     qPrintable(after + "folder list starts at " + dir().item(0)->text()
+                                + " for " + dir().path()));
+            if (drives().drive() == truth.mountPoint && m_fs.mounted.contains(truth))
+                QVERIFY2(drives().currentText() == truth.displayName(),
+                         qPrintable(after + "drive list shows " + drives().currentText()));
+        }
+        QCOMPARE(m_boxes.size(), boxes);
+        for (const Box &b : std::as_const(m_boxes))
+            QCOMPARE(b.text, kNotReady);
+        QCOMPARE(drives().drive(), drive);
+        QCOMPARE(dir().path(), path);
+        m_fs.unmount(stick);
+    }
+
     void newFolderDialogCreatesAndMovesTheList()
     {
         // Under a folder: one separator is inserted.

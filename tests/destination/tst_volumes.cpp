@@ -94,12 +94,23 @@ private slots:
         QCOMPARE(model.openFolder("").error, kErrPathNotFound);
 
         // A volume that was listed and has been unmounted is a device that
-        // is not there, even where its mount point is still a folder.
+        // is not there, even where its mount point is still a folder, and
+        // however often the list is read again until it is mounted again.
         QCOMPARE(model.openFolder("/media/cd").error, 0);
+        fs.addFolder("/media/cd/sub");
         fs.unmount("/media/cd");
         QCOMPARE(model.openFolder("/media/cd").error, kErrDeviceUnavailable);
         model.refresh();
-        QCOMPARE(model.openFolder("/media/cd").error, 0);
+        QCOMPARE(model.openFolder("/media/cd").error, kErrDeviceUnavailable);
+        QCOMPARE(model.openFolder("/media/cd/sub").error, kErrDeviceUnavailable);
+        // Mounted again: read afresh by the opening itself, no refresh() first.
+        fs.mount("/media/cd");
+        const VolumeModel::Listing again = model.openFolder("/media/cd/sub");
+        QCOMPARE(again.error, 0);
+        QCOMPARE(again.volume, QString("/media/cd"));
+        // Mounted since the last read and never listed: its own volume too.
+        fs.mount("/d/b9");
+        QCOMPARE(model.openFolder("/d/b9").volume, QString("/d/b9"));
     }
 
     // The folder the drive list starts at, and so its volume.

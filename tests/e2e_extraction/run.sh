@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
-# End-to-end extraction: run.sh PROGRAM EXAMPLES_DIR ARCHIVE_GEN
+# End-to-end extraction: run.sh PROGRAM EXAMPLES_DIR ARCHIVE_GEN [corpus]
+# With "corpus", only samples of the compatibility corpus (HOGUREN_CORPUS),
+# which skips without it; otherwise everything else.
 # HOGUREN_E2E_SHOTS=DIR keeps screenshots.
 set -uo pipefail
 
 PROGRAM=$1
 EXAMPLES=$2
 ARCHIVE_GEN=$3
+PART=${4:-}
 SAMPLE="$EXAMPLES/サンプル.LZH"
+CORPUS=${HOGUREN_CORPUS:-}
 
 [ -f "$SAMPLE" ] || { echo "SKIP: no $SAMPLE"; exit 77; }
+if [ "$PART" = corpus ] && { [ -z "$CORPUS" ] || [ ! -f "$CORPUS/MANIFEST.tsv" ]; }; then
+  echo "SKIP: no compatibility corpus at '${CORPUS}' (HOGUREN_CORPUS)"
+  exit 77
+fi
 source "$(dirname "$0")/../x11-helpers.sh"
 x_start bsdtar
 TMP=$X_WORK
@@ -75,6 +83,37 @@ extract_expecting_report() {
   [ -n "$PID" ] && { kill "$PID"; wait "$PID" 2>/dev/null; PID=; }
 }
 
+# --- The corpus part: samples of the compatibility corpus, each renamed to
+# end in LZH as the program requires, checked against the corpus's manifest.
+if [ "$PART" = corpus ]; then
+  CORPUS_SAMPLES=(explzh_723/h2_subdir.lzh lha213/subdir.lzh larc333/lz5.lzs lha213/lh5_long.lzh)
+  matches_manifest() {
+    local dest=$1 name=$2 arc kind path size sum found
+    while IFS=$'\t' read -r arc kind path size sum; do
+      [ "$arc" = "$name" ] || continue
+      # Archivers from case-insensitive systems store capitals.
+      found=$(find "$dest" -ipath "$dest/$path" -print -quit)
+      case $kind in
+        f) if [ -z "$found" ] || [ ! -f "$found" ]; then fail "$name: $path is missing"
+           elif [ "$(sha256sum < "$found" | cut -d' ' -f1)" != "$sum" ]; then fail "$name: $path differs"
+           fi ;;
+        d) [ -n "$found" ] && [ -d "$found" ] || fail "$name: folder $path is missing" ;;
+      esac
+    done < "$CORPUS/MANIFEST.tsv"
+  }
+
+  for name in "${CORPUS_SAMPLES[@]}"; do
+    [ -f "$CORPUS/$name" ] || { fail "corpus sample $name is missing"; continue; }
+    dir="$TMP/corpus run/${name%%/*}"
+    out="$TMP/corpus out/${name%%/*}"
+    mkdir -p "$dir" "$out"
+    base=${name##*/}
+    cp "$CORPUS/$name" "$dir/${base%.*}.LZH"
+    extract_expecting_report "$dir/${base%.*}.LZH" "$out" "matches_manifest" "$name"
+  done
+  x_finish
+fi
+
 # --- A good archive: blanks in every path, Japanese names in a sub-folder.
 ARCHIVE_DIR="$TMP/my archives"
 DEST="$TMP/extracted files"
@@ -93,40 +132,6 @@ same_as_reference() {
   fi
 }
 extract_expecting_report "$ARCHIVE" "$DEST" same_as_reference sample
-
-# --- Samples of the compatibility corpus, each renamed to end in LZH as the
-# program requires, checked against the corpus's manifest.
-CORPUS=${HOGUREN_CORPUS:-}
-CORPUS_SAMPLES=(explzh_723/h2_subdir.lzh lha213/subdir.lzh larc333/lz5.lzs lha213/lh5_long.lzh)
-
-matches_manifest() {
-  local dest=$1 name=$2 arc kind path size sum found
-  while IFS=$'\t' read -r arc kind path size sum; do
-    [ "$arc" = "$name" ] || continue
-    # Archivers from case-insensitive systems store capitals.
-    found=$(find "$dest" -ipath "$dest/$path" -print -quit)
-    case $kind in
-      f) if [ -z "$found" ] || [ ! -f "$found" ]; then fail "$name: $path is missing"
-         elif [ "$(sha256sum < "$found" | cut -d' ' -f1)" != "$sum" ]; then fail "$name: $path differs"
-         fi ;;
-      d) [ -n "$found" ] && [ -d "$found" ] || fail "$name: folder $path is missing" ;;
-    esac
-  done < "$CORPUS/MANIFEST.tsv"
-}
-
-if [ -n "$CORPUS" ] && [ -f "$CORPUS/MANIFEST.tsv" ]; then
-  for name in "${CORPUS_SAMPLES[@]}"; do
-    [ -f "$CORPUS/$name" ] || { fail "corpus sample $name is missing"; continue; }
-    dir="$TMP/corpus run/${name%%/*}"
-    out="$TMP/corpus out/${name%%/*}"
-    mkdir -p "$dir" "$out"
-    base=${name##*/}
-    cp "$CORPUS/$name" "$dir/${base%.*}.LZH"
-    extract_expecting_report "$dir/${base%.*}.LZH" "$out" "matches_manifest" "$name"
-  done
-else
-  echo "note: no corpus, its samples are not run"
-fi
 
 # --- A damaged archive: bytes in the middle of the packed data overwritten.
 DAMAGED_DIR="$TMP/damaged copy"

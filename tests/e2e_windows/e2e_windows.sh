@@ -65,14 +65,14 @@ else
 fi
 
 # 2. Not an archive: the other notice; its button ends with 0.
-start "$WORK/x.lzh"
+start "$WORK/x.lzs"
 if id=$(x_window 'ほぐれん   Ｖｅｒｓｉｏｎ．３．５' 10); then
-    ok "x.lzh shows the not-an-archive notice"
+    ok "x.lzs shows the not-an-archive notice"
     x_centred "$id" Form10 8100 1425
     x_click "$id" "${FORM10_OK[@]}"
     expect_exit "了       解"
 else
-    missing "x.lzh: notice did not appear"
+    missing "x.lzs: notice did not appear"
 fi
 
 # 3. An archive: the title card alone, then the main window about 2 s later.
@@ -131,6 +131,6 @@ if x_use_wm "$other"; then
         fail "$other: main window did not appear"
     fi
 else
-    echo "skip: $other is not installed; the version window's front is checked under $X_WM only"
+    echo "SKIP: $other is not installed; the version window's front is checked under $X_WM only"
 fi
 x_finish

@@ -95,7 +95,8 @@ private slots:
                                    << kCancelled << false;
         // The chosen stick was pulled after it was chosen: the library is
         // not even asked.
-        QTest::newRow("drive gone") << UNLHA_OK << QByteArray() << kFailed + "\r" + kDriveNotReady
+        QTest::newRow("drive gone") << UNLHA_OK << QByteArray()
+                                    << QStringLiteral("解凍できませんでした。\rドライブの準備ができていません。")
                                     << true;
     }
     void failureLeavesMainWindowUsable()

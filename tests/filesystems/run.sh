@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Extraction onto the file systems users really extract onto:
-#   run.sh DRIVER SAMPLE
+#   run.sh DRIVER SAMPLE [ROW]
 # DRIVER (unlha32-bench) calls the library as the program does, without a
 # window. Each row extracts an archive onto one kind of destination and
-# compares what it left with an extraction into an ordinary folder. A row
-# that lacks FUSE, a tool or the right to mount skips; all skipped is 77.
+# compares what it left with an extraction into an ordinary folder; ROW
+# runs that row alone (CTest runs each as a test of its own). A row that
+# lacks FUSE, a tool, the corpus or the right to mount skips with one line
+# saying why; all skipped is 77.
 set -uo pipefail
 
 DRIVER=$1
 SAMPLE=$2
+ONLY=${3:-}
 CORPUS=${HOGUREN_CORPUS:-}
 
 # name, destination, archive, expected result, what the destination may hold
@@ -86,7 +89,7 @@ archive_of() {
       zeros_archive "$out" "${1#zeros:}" && echo "$out" ;;
     corpus:*)
       if [ -n "$CORPUS" ] && [ -f "$CORPUS/${1#corpus:}" ]; then echo "$CORPUS/${1#corpus:}"
-      else echo "SKIP $2: no compatibility corpus (${1#corpus:})" >&2; fi ;;
+      else echo "SKIP $2: no compatibility corpus (${1#corpus:} under HOGUREN_CORPUS=${CORPUS:-unset})" >&2; fi ;;
   esac
 }
 
@@ -166,6 +169,8 @@ mount_row() {
 
 for row in "${ROWS[@]}"; do
   read -r name kind what expected left words <<<"$row"
+  [ -z "$ONLY" ] || [ "$name" = "$ONLY" ] || continue
+  matched=1
   archive=$(archive_of "$what" "$name")
   [ -n "$archive" ] || continue
   reference "$archive" || continue
@@ -236,14 +241,19 @@ killed_row() {
   fi
   unmount "$m"
 }
-killed_row
+if [ -z "$ONLY" ] || [ "$ONLY" = killed-fat ]; then
+  matched=1
+  killed_row
+fi
 
+[ -n "${matched:-}" ] || fail "no row named $ONLY"
 if (( failures )); then
   echo "$failures failure(s)"
   exit 1
 fi
 if (( ran == 0 )); then
-  echo "SKIP: no row could run"
+  # A single row has said why already.
+  [ -n "$ONLY" ] || echo "SKIP: no row could run"
   exit 77
 fi
 echo "PASS ($ran rows)"

@@ -153,7 +153,7 @@ private slots:
         // A self-extractor stub in front must be passed over.
         const QByteArray stub = "MZ" + QByteArray(3000, '\x90');
         QCOMPARE(run(stub + testlzh::archive(items, level)), UNLHA_OK);
-        QVERIFY2(run.firstLine().startsWith(QString::fromUtf8("解凍: ")), qPrintable(run.report));
+        QVERIFY2(run.firstLine().startsWith(QString::fromUtf8("解凍：")), qPrintable(run.report));
 
         QCOMPARE(readAll(run.out + "/SUB/PLAIN.TXT"), QByteArray("plain"));
         QCOMPARE(readAll(run.out + "/secret"), QByteArray(70000, 'x'));
@@ -209,7 +209,7 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(run.out + "/top/inner").constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 0751u);
         QCOMPARE(st.st_mtime, 1200000000);
-        QVERIFY(run.report.contains(QString::fromUtf8("解凍: shortcut")));
+        QVERIFY(run.report.contains(QString::fromUtf8("解凍：shortcut")));
     }
 
     // Folder entries after the files in them: their times and modes still
@@ -250,7 +250,7 @@ private slots:
             QCOMPARE(::stat(QFile::encodeName(run.out + "/" + name).constData(), &st), 0);
             QCOMPARE(st.st_mode & 07777, mode);
             QCOMPARE(st.st_mtime, time);
-            QVERIFY2(run.report.split(u'\n').contains(QString::fromUtf8("解凍: ") + name + "/"), qPrintable(run.report));
+            QVERIFY2(run.report.split(u'\n').contains(QString::fromUtf8("解凍：") + name + "/"), qPrintable(run.report));
         }
         // d1 has no entry of its own: made for its file, nothing to apply.
         struct stat st;
@@ -259,7 +259,7 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(run.out + "/old").constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 0700u);
         QVERIFY(st.st_mtime > 1300000000);
-        QVERIFY(!run.report.split(u'\n').contains(QString::fromUtf8("解凍: old/")));
+        QVERIFY(!run.report.split(u'\n').contains(QString::fromUtf8("解凍：old/")));
     }
 
     // MacLHA: a MacBinary header for this very entry is removed, with the
@@ -430,7 +430,7 @@ private slots:
         QCOMPARE(fi.isSymLink(), !link.isNull());
         if (link.isNull()) {
             QVERIFY(!fi.exists());
-            QVERIFY2(run.report.contains(QString::fromUtf8("スキップ（リンク先がありません）: link")), qPrintable(run.report));
+            QVERIFY2(run.report.contains(QString::fromUtf8("スキップ（リンク先がありません）：link")), qPrintable(run.report));
         } else {
             QCOMPARE(fi.symLinkTarget(), QFileInfo(run.out + "/" + link).absoluteFilePath());
         }

@@ -70,7 +70,8 @@ private slots:
             QFile manifest(dir + "/MANIFEST.tsv");
             if (!manifest.open(QIODevice::ReadOnly)) {
                 if (dir == corpus)
-                    QSKIP("corpus absent");
+                    QSKIP(qPrintable("no compatibility corpus: " + manifest.fileName()
+                                     + " is missing (HOGUREN_CORPUS)"));
                 continue;
             }
             while (!manifest.atEnd()) {

@@ -30,16 +30,16 @@ private slots:
         const QByteArray big = testlzh::archive({a, Item{"big.bin", {}, QByteArray(300000, 'z')}}, 2);
 
         QTest::newRow("bad CRC in the middle") << testlzh::archive({a, bad, c}, 1) << UNLHA_ERR_DAMAGED
-                                               << QString::fromUtf8("CRC エラー: b.txt — データが壊れています")
+                                               << QString::fromUtf8("b.txt：データが壊れています（CRC エラー）。")
                                                << QStringList{"a.txt", "c.txt"};
         QTest::newRow("cut in the second entry's data")
             << big.left(big.size() - 1000) << UNLHA_ERR_DAMAGED
-            << QString::fromUtf8("big.bin — 書庫が途中で切れています") << QStringList{"a.txt"};
+            << QString::fromUtf8("big.bin：書庫が途中で切れています。") << QStringList{"a.txt"};
         QTest::newRow("cut inside the first header") << big.left(10) << UNLHA_ERR_DAMAGED
-                                                     << QString::fromUtf8("書庫が途中で切れています") << QStringList{};
+                                                     << QString::fromUtf8("書庫が途中で切れています。") << QStringList{};
         QTest::newRow("garbage where the second header should be")
             << testlzh::archive({c}, 0, false) + "garbage in the archive" << UNLHA_ERR_DAMAGED
-            << QString::fromUtf8("書庫のヘッダーが壊れています（c.txt の後）") << QStringList{"c.txt"};
+            << QString::fromUtf8("書庫のヘッダーが壊れています（c.txt の後）。") << QStringList{"c.txt"};
         // A bad first header is damage, never a reason to look further in:
         // here the entry's own data is an archive that must not come out.
         for (int level : {0, 1, 2}) {
@@ -47,19 +47,19 @@ private slots:
             QByteArray arc = testlzh::archive({Item{"outer.lzh", {}, inner}, a}, level);
             arc[arc.indexOf("outer.lzh")] = 'O';
             QTest::addRow("bad first header, level %d", level)
-                << arc << UNLHA_ERR_DAMAGED << QString::fromUtf8("Outer.lzh — 書庫のヘッダーが壊れています")
+                << arc << UNLHA_ERR_DAMAGED << QString::fromUtf8("Outer.lzh：書庫のヘッダーが壊れています。")
                 << QStringList{};
         }
         QTest::newRow("empty file") << QByteArray() << UNLHA_ERR_NOT_ARCHIVE
-                                    << QString::fromUtf8("ファイルが空です: test.lzh") << QStringList{};
+                                    << QString::fromUtf8("ファイルが空です：test.lzh") << QStringList{};
         QTest::newRow("text") << QByteArray("This is a text file, not an archive.\n") << UNLHA_ERR_NOT_ARCHIVE
-                              << QString::fromUtf8("LHA 書庫ではありません: test.lzh") << QStringList{};
+                              << QString::fromUtf8("LHA 書庫ではありません：test.lzh") << QStringList{};
         QTest::newRow("end mark only") << QByteArray(1, '\0') << UNLHA_ERR_NOT_ARCHIVE
-                                       << QString::fromUtf8("LHA 書庫ではありません: test.lzh") << QStringList{};
+                                       << QString::fromUtf8("LHA 書庫ではありません：test.lzh") << QStringList{};
         // An unknown method fails that entry only.
         QTest::newRow("unknown method") << testlzh::archive({Item{"odd.bin", {}, "???", "-lh9-"}, a}, 2)
                                         << UNLHA_ERR_METHOD
-                                        << QString::fromUtf8("odd.bin — 対応していない圧縮方式です（-lh9-）")
+                                        << QString::fromUtf8("odd.bin：対応していない圧縮方式です（-lh9-）。")
                                         << QStringList{"a.txt"};
         // LHa for UNIX pads a level-2 header by one byte past its extended
         // headers; more bytes than that are a damaged chain of lengths.
@@ -68,7 +68,7 @@ private slots:
             padded.pad = pad;
             QTest::addRow("level-2 header, %d bytes past its extended headers", pad)
                 << testlzh::archive({padded, c}, 2) << (pad == 1 ? UNLHA_OK : UNLHA_ERR_DAMAGED)
-                << QString::fromUtf8(pad == 1 ? "解凍: c.txt" : "a.txt — 書庫のヘッダーが壊れています")
+                << QString::fromUtf8(pad == 1 ? "解凍：c.txt" : "a.txt：書庫のヘッダーが壊れています。")
                 << (pad == 1 ? QStringList{"a.txt", "c.txt"} : QStringList{});
         }
     }
@@ -78,8 +78,8 @@ private slots:
         QTest::addColumn<QByteArray>("archive");
         QTest::addColumn<int>("result");
         QTest::addColumn<QString>("cause");
-        const QString named = QString::fromUtf8("outer.lzh — 書庫のヘッダーが壊れています");
-        const QString unnamed = QString::fromUtf8("書庫のヘッダーが壊れています");
+        const QString named = QString::fromUtf8("outer.lzh：書庫のヘッダーが壊れています。");
+        const QString unnamed = QString::fromUtf8("書庫のヘッダーが壊れています。");
         struct Damage {
             const char *what;
             QList<QPair<int, int>> bytes; // offset, new value; -1: the byte plus one
@@ -91,7 +91,7 @@ private slots:
             {"length's low byte zero", {{0, 0}}, all, named},
             {"length's low byte plus one", {{0, -1}}, all, named},
             {"sum plus one", {{1, -1}}, base, named},
-            {"length's high byte plus one", {{1, -1}}, l2, QString::fromUtf8("outer.lzh — 書庫が途中で切れています")},
+            {"length's high byte plus one", {{1, -1}}, l2, QString::fromUtf8("outer.lzh：書庫が途中で切れています。")},
             {"field width's high byte plus one", {{1, -1}}, l3, named},
             {"method's first dash", {{2, 'x'}}, all, named},
             {"method's first letter", {{3, 'L'}}, all, named},
@@ -168,7 +168,7 @@ private slots:
         gone.replace(2, 5, "-LH0_");
         gone[20] = 7;
         QTest::newRow("method and level both gone") << gone << UNLHA_ERR_NOT_ARCHIVE
-                                                    << QString::fromUtf8("LHA 書庫ではありません: test.lzh");
+                                                    << QString::fromUtf8("LHA 書庫ではありません：test.lzh");
     }
 
     // A file that begins as an archive whose first header is damaged is
@@ -245,21 +245,21 @@ private slots:
             return items;
         };
         QTest::newRow("three bad CRCs") << testlzh::archive(badCrcs(3), 1) << UNLHA_ERR_DAMAGED
-                                        << QString::fromUtf8("CRC エラー: f0.txt、f1.txt、f2.txt — データが壊れています");
+                                        << QString::fromUtf8("f0.txt、f1.txt、f2.txt：データが壊れています（CRC エラー）。");
         QTest::newRow("five bad CRCs, as many as are named")
             << testlzh::archive(badCrcs(5), 1) << UNLHA_ERR_DAMAGED
-            << QString::fromUtf8("CRC エラー: f0.txt、f1.txt、f2.txt、f3.txt、f4.txt — データが壊れています");
+            << QString::fromUtf8("f0.txt、f1.txt、f2.txt、f3.txt、f4.txt：データが壊れています（CRC エラー）。");
         QTest::newRow("six bad CRCs, one past those named")
             << testlzh::archive(badCrcs(6), 1) << UNLHA_ERR_DAMAGED
-            << QString::fromUtf8("CRC エラー: f0.txt、f1.txt、f2.txt、f3.txt、f4.txt ほか 1 件 — データが壊れています");
+            << QString::fromUtf8("f0.txt、f1.txt、f2.txt、f3.txt、f4.txt ほか 1 件：データが壊れています（CRC エラー）。");
         Item wrongSize{"size.txt", {}, "data"};
         wrongSize.claimedSize = 5;
         QTest::newRow("bad CRCs and a wrong size, then a damaged header")
             << testlzh::archive(badCrcs(1) + QList<Item>{wrongSize} + badCrcs(1, 1), 2, false) + "garbage"
             << UNLHA_ERR_DAMAGED
-            << QString::fromUtf8("CRC エラー: f0.txt、f1.txt — データが壊れています"
-                                 "／size.txt — データが壊れています（大きさが合いません）"
-                                 "／書庫のヘッダーが壊れています（f1.txt の後）");
+            << QString::fromUtf8("f0.txt、f1.txt：データが壊れています（CRC エラー）。"
+                                 "／size.txt：データが壊れています（大きさが合いません）。"
+                                 "／書庫のヘッダーが壊れています（f1.txt の後）。");
         // Unknown methods, each a cause of its own.
         const auto methods = [](int n) {
             QList<Item> items;
@@ -269,12 +269,12 @@ private slots:
         };
         QTest::newRow("four unknown methods, as many causes as are shown")
             << testlzh::archive(methods(4), 2) << UNLHA_ERR_METHOD
-            << QString::fromUtf8("m0 — 対応していない圧縮方式です（-lx1-）／m1 — 対応していない圧縮方式です（-lx2-）"
-                                 "／m2 — 対応していない圧縮方式です（-lx3-）／m3 — 対応していない圧縮方式です（-lx4-）");
+            << QString::fromUtf8("m0：対応していない圧縮方式です（-lx1-）。／m1：対応していない圧縮方式です（-lx2-）。"
+                                 "／m2：対応していない圧縮方式です（-lx3-）。／m3：対応していない圧縮方式です（-lx4-）。");
         QTest::newRow("five unknown methods, one cause past those shown")
             << testlzh::archive(methods(5), 2) << UNLHA_ERR_METHOD
-            << QString::fromUtf8("m0 — 対応していない圧縮方式です（-lx1-）／m1 — 対応していない圧縮方式です（-lx2-）"
-                                 "／m2 — 対応していない圧縮方式です（-lx3-）／m3 — 対応していない圧縮方式です（-lx4-）"
+            << QString::fromUtf8("m0：対応していない圧縮方式です（-lx1-）。／m1：対応していない圧縮方式です（-lx2-）。"
+                                 "／m2：対応していない圧縮方式です（-lx3-）。／m3：対応していない圧縮方式です（-lx4-）。"
                                  "／ほか 1 件");
     }
 

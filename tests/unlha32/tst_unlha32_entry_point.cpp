@@ -138,7 +138,7 @@ private slots:
         const QByteArray arc = testlzh::archive(items, 2);
         QCOMPARE(run(arc, 8192), UNLHA_ERR_DAMAGED);
         const QString whole = run.report;
-        const QString cause = QString::fromUtf8("CRC エラー: 壊れた.txt — データが壊れています");
+        const QString cause = QString::fromUtf8("壊れた.txt：データが壊れています（CRC エラー）。");
         QVERIFY(whole.endsWith(cause + '\n'));
         QCOMPARE(whole.count('\n'), 51);
         // Each run into a fresh folder, so that its report is the first one's.

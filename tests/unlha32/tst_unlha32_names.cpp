@@ -247,7 +247,7 @@ private slots:
         const auto got = fileTree(run.out);
         QCOMPARE(got.keys(), want.keys());
         QCOMPARE(got.values(), want.values());
-        QVERIFY(run.report.contains(QString::fromUtf8("解凍: ソ/表.TXT")));
+        QVERIFY(run.report.contains(QString::fromUtf8("解凍：ソ/表.TXT")));
     }
 };
 

@@ -61,13 +61,13 @@ private slots:
         QCOMPARE(QDir(run.tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 3);
         QVERIFY(QDir(run.tmp.path() + "/outside").isEmpty());
 
-        QCOMPARE(run.causeLine(), QString::fromUtf8("スキップしたファイルがあります（10 件）"));
-        for (const char *line : {"スキップ（解凍先の外を指すリンク）: up", "スキップ（解凍先の外を指すリンク）: absolute",
-                                 "スキップ（解凍先の外を指すリンク）: deep", "スキップ（解凍先の外を指すリンク）: sneaky",
-                                 "スキップ（デバイスや FIFO は作りません）: dev",
-                                 "スキップ（デバイスや FIFO は作りません）: fifo", "スキップ（名前が長すぎます）: nnn",
-                                 "スキップ（同じ名前のファイルがあるためフォルダを作れません）: blocked/x.txt",
-                                 "スキップ（名前が長すぎます）: far", "スキップ（安全でないパス）: （名前なし）"})
+        QCOMPARE(run.causeLine(), QString::fromUtf8("スキップしたファイルがあります（10 件）。"));
+        for (const char *line : {"スキップ（解凍先の外を指すリンク）：up", "スキップ（解凍先の外を指すリンク）：absolute",
+                                 "スキップ（解凍先の外を指すリンク）：deep", "スキップ（解凍先の外を指すリンク）：sneaky",
+                                 "スキップ（デバイスや FIFO は作りません）：dev",
+                                 "スキップ（デバイスや FIFO は作りません）：fifo", "スキップ（名前が長すぎます）：nnn",
+                                 "スキップ（同じ名前のファイルがあるためフォルダを作れません）：blocked/x.txt",
+                                 "スキップ（名前が長すぎます）：far", "スキップ（安全でないパス）：（名前なし）"})
             QVERIFY2(run.report.contains(QString::fromUtf8(line)), line);
     }
 
@@ -84,8 +84,8 @@ private slots:
 
         // Without an owner: nothing replaced, nothing written through.
         QCOMPARE(run(arc), UNLHA_ERR_SKIPPED);
-        QVERIFY(run.report.contains(QString::fromUtf8("スキップ（安全でないパス）: escape/x.txt")));
-        QVERIFY(run.report.contains(QString::fromUtf8("スキップ（既に存在）: target.txt")));
+        QVERIFY(run.report.contains(QString::fromUtf8("スキップ（安全でないパス）：escape/x.txt")));
+        QVERIFY(run.report.contains(QString::fromUtf8("スキップ（既に存在）：target.txt")));
         QCOMPARE(QDir(outside).entryList(QDir::Files), QStringList{"victim.txt"});
         QCOMPARE(readAll(outside + "/victim.txt"), QByteArray("original"));
 
@@ -115,7 +115,7 @@ private slots:
         };
         QCOMPARE(run.with(obs, testlzh::archive({Item{"sub/big.bin", {}, QByteArray(300000, 'b')}}, 2)),
                  UNLHA_ERR_SKIPPED);
-        QVERIFY2(run.report.contains(QString::fromUtf8("スキップ（安全でないパス）: sub/big.bin")), qPrintable(run.report));
+        QVERIFY2(run.report.contains(QString::fromUtf8("スキップ（安全でないパス）：sub/big.bin")), qPrintable(run.report));
         QVERIFY(QDir(run.out + "/moved").isEmpty());
         QVERIFY(QDir(run.tmp.path() + "/outside").isEmpty());
 
@@ -167,7 +167,7 @@ private slots:
         const QByteArray oldForm = ".unlha-4000000-000000000000.tmp";
         QCOMPARE(first(testlzh::archive({Item{oldForm, {}, "entry"}, Item{ownTagged.toLatin1(), {}, "entry"}}, 2)),
                  UNLHA_ERR_SKIPPED);
-        QVERIFY2(first.report.contains(QString::fromUtf8("スキップ（安全でないパス）: ") + ownTagged),
+        QVERIFY2(first.report.contains(QString::fromUtf8("スキップ（安全でないパス）：") + ownTagged),
                  qPrintable(first.report));
         QVERIFY(!QFileInfo::exists(first.out + "/" + ownTagged));
         // The leftover is still there: this run did not write into sub.
@@ -388,10 +388,10 @@ private slots:
                 links.insert(it.key(), it.value());
         if (inside) {
             QCOMPARE(links, (QMap<QString, QByteArray>{{where + "l", "link:" + target}}));
-            QVERIFY2(run.report.contains(QString::fromUtf8("解凍: ") + where + "l"), qPrintable(run.report));
+            QVERIFY2(run.report.contains(QString::fromUtf8("解凍：") + where + "l"), qPrintable(run.report));
         } else {
             QCOMPARE(links, (QMap<QString, QByteArray>{}));
-            QVERIFY2(run.report.contains(QString::fromUtf8("スキップ（解凍先の外を指すリンク）: ") + where + "l"),
+            QVERIFY2(run.report.contains(QString::fromUtf8("スキップ（解凍先の外を指すリンク）：") + where + "l"),
                      qPrintable(run.report));
         }
         QCOMPARE(tree.value(where + "g"), QByteArray("g"));

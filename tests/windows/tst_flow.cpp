@@ -95,9 +95,16 @@ void TstFlow::startUpShowsOneWindow()
     QCOMPARE(form2().pos(), centred);
     hideAll();
 
+    // Small letters are an archive too; Text2 keeps them as they came.
     setCommandLine(QStringLiteral("/b/y.lzh"));
     form2().Form_Load();
     QCOMPARE(form2().Text2->text(), QStringLiteral("lzh"));
+    QVERIFY(title1Window().isVisible());
+    hideAll();
+
+    setCommandLine(QStringLiteral("/b/y.lzs"));
+    form2().Form_Load();
+    QCOMPARE(form2().Text2->text(), QStringLiteral("lzs"));
     QVERIFY(form10().isVisible());
     QVERIFY(!form2().isVisible());
     QVERIFY(isWindowEnabled(form2())); // Form10 leaves the main window alone

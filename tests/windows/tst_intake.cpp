@@ -31,8 +31,20 @@ void TstIntake::decision_data()
 
     QTest::newRow("empty") << "" << "" << FirstWindow::NoFileNotice;
     QTest::newRow("upper-case LZH") << "/home/u/a.LZH" << "LZH" << FirstWindow::TitleCard;
-    QTest::newRow("lower-case lzh") << "/home/u/a.lzh" << "lzh" << FirstWindow::NotArchiveNotice;
-    QTest::newRow("mixed-case Lzh") << "/home/u/a.Lzh" << "Lzh" << FirstWindow::NotArchiveNotice;
+    // The ending in any case, and .lha, the same format's other name.
+    QTest::newRow("lower-case lzh") << "/home/u/a.lzh" << "lzh" << FirstWindow::TitleCard;
+    QTest::newRow("mixed-case Lzh") << "/home/u/a.Lzh" << "Lzh" << FirstWindow::TitleCard;
+    QTest::newRow("mixed-case lZh") << "/home/u/a.lZh" << "lZh" << FirstWindow::TitleCard;
+    QTest::newRow("lower-case lha") << "/home/u/a.lha" << "lha" << FirstWindow::TitleCard;
+    QTest::newRow("upper-case LHA") << "/home/u/A.LHA" << "LHA" << FirstWindow::TitleCard;
+    QTest::newRow("exactly lha") << "lha" << "lha" << FirstWindow::TitleCard;
+    // Near misses: other letters, other endings, one letter short.
+    QTest::newRow("lzs (LArc)") << "/home/u/a.lzs" << "lzs" << FirstWindow::NotArchiveNotice;
+    QTest::newRow("lzx") << "/home/u/a.lzx" << "lzx" << FirstWindow::NotArchiveNotice;
+    QTest::newRow("hal") << "/home/u/a.hal" << "hal" << FirstWindow::NotArchiveNotice;
+    QTest::newRow("lz") << "/home/u/a.lz" << ".lz" << FirstWindow::NotArchiveNotice;
+    QTest::newRow("lzh.txt") << "/home/u/a.lzh.txt" << "txt" << FirstWindow::NotArchiveNotice;
+    QTest::newRow("full-width small letters") << "a.ｌｚｈ" << "ｌｚｈ" << FirstWindow::NotArchiveNotice;
     QTest::newRow("quoted") << "\"/home/u/a b.LZH\"" << "ZH\"" << FirstWindow::NotArchiveNotice;
     QTest::newRow("trailing blank") << "/home/u/a.LZH " << "ZH " << FirstWindow::NotArchiveNotice;
     QTest::newRow("exactly LZH") << "LZH" << "LZH" << FirstWindow::TitleCard;

@@ -95,7 +95,7 @@ int DirListBox::setVolume(const QString &mountPoint)
 void DirListBox::fill(const VolumeModel::Listing &listing)
 {
     m_path = listing.path;
-    const QString root = m_model.volumeOf(m_path).mountPoint;
+    const QString &root = listing.volume;
 
     // The chain: the volume's root, shown whole, then one entry per folder.
     QStringList chainPaths{root};

@@ -26,6 +26,9 @@
 // Off unless enabled through Qt's logging rules; lets a test see that a
 // drop reached the handler without depending on what the extraction does.
 Q_LOGGING_CATEGORY(lcDrop, "hoguren.drop", QtWarningMsg)
+// Likewise the intake's decision, for a test that starts the program on
+// every name the desktop entry's types stand for.
+Q_LOGGING_CATEGORY(lcIntake, "hoguren.intake", QtWarningMsg)
 
 Form2::Form2(QWidget *parent) : QWidget(parent)
 {
@@ -107,14 +110,17 @@ void Form2::Form_Load()
 
     switch (decideFirstWindow(Label1->text(), Text2->text())) {
     case FirstWindow::NoFileNotice:
+        qCDebug(lcIntake, "first window: no-file notice");
         hide();
         form3().show();
         break;
     case FirstWindow::TitleCard:
+        qCDebug(lcIntake, "first window: title card");
         hide();
         title1Window().show();
         break;
     case FirstWindow::NotArchiveNotice:
+        qCDebug(lcIntake, "first window: not-an-archive notice");
         form10().show();
         hide();
         break;

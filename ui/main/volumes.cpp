@@ -311,12 +311,16 @@ VolumeModel::VolumeModel(FileSystem &fs) : m_fs(&fs) { refresh(); }
 void VolumeModel::setFileSystem(FileSystem &fs)
 {
     m_fs = &fs;
+    m_everListed.clear();
     refresh();
 }
 
 const QList<Volume> &VolumeModel::refresh()
 {
     m_volumes = m_fs->volumes();
+    for (const Volume &v : std::as_const(m_volumes))
+        if (v.mountPoint != QLatin1String("/"))
+            m_everListed.insert(v.mountPoint);
     return m_volumes;
 }
 
@@ -347,7 +351,7 @@ bool VolumeModel::isMounted(const QString &mountPoint) const
                        [&](const Volume &v) { return v.mountPoint == mountPoint; });
 }
 
-VolumeModel::Listing VolumeModel::openFolder(const QString &path) const
+VolumeModel::Listing VolumeModel::openFolder(const QString &path)
 {
     Listing l;
     l.path = normalisedPath(path, m_fs->workingFolder());
@@ -355,9 +359,15 @@ VolumeModel::Listing VolumeModel::openFolder(const QString &path) const
         l.error = kErrPathNotFound;
         return l;
     }
-    if (!isMounted(volumeOf(l.path).mountPoint)) {
-        l.error = kErrDeviceUnavailable;
-        return l;
+    // The list as last read may be from before a pull or a remount: the
+    // folder list would then name the stick as a plain folder of "/".
+    refresh();
+    l.volume = volumeOf(l.path).mountPoint;
+    for (const QString &gone : std::as_const(m_everListed)) {
+        if (gone.size() > l.volume.size() && isUnder(l.path, gone)) {
+            l.error = kErrDeviceUnavailable;
+            return l;
+        }
     }
     QStringList names;
     l.error = errorNumberFor(m_fs->listFolders(l.path, names));

@@ -4,6 +4,7 @@
 // with one of their own whose volumes fail when told to.
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -88,6 +89,7 @@ public:
     struct Listing {
         int error = 0;        // 0 or an error number (68, 75, 76)
         QString path;         // the folder, normalised
+        QString volume;       // mount point of the volume that holds it
         QStringList folders;  // its sub-folders, sorted, dot-folders left out
     };
     // Whether the volume listed at `mountPoint` is mounted now (read again,
@@ -96,9 +98,13 @@ public:
     // would look like success.
     bool isMounted(const QString &mountPoint) const;
 
-    // Reads a folder. A volume that was listed but is no longer mounted
-    // counts as a device that is not there.
-    Listing openFolder(const QString &path) const;
+    // Reads the volume list again, then the folder, so that the volume it
+    // names is the one mounted now. A folder under the mount point of a
+    // volume that has been listed in this run and is not mounted now counts
+    // as lying on a device that is not there, however often the list has
+    // been read since: the drive list may still offer that volume, and its
+    // mount point must never pass for a plain folder of the volume below.
+    Listing openFolder(const QString &path);
 
     // Creates one folder. 0 or an error number.
     int makeFolder(const QString &path);
@@ -106,6 +112,7 @@ public:
 private:
     FileSystem *m_fs;
     QList<Volume> m_volumes;
+    QSet<QString> m_everListed;  // mount points of every list read, "/" aside
 };
 
 // The program's model, on the real file system.

@@ -10,7 +10,11 @@ inline const QString kProductName = QStringLiteral("ほぐれん");
 inline const QString kCopyright = QStringLiteral("(C) 2026 ほぐれん開発チーム");
 inline const QString kMsgBoxOk = QStringLiteral("OK");
 inline const QString kMsgBoxCancel = QStringLiteral("キャンセル");
+// The endings of an LHA archive's name, compared without regard to case:
+// file managers send x.lzh as readily as X.LZH, and .lha is the same format
+// under its other name (both are what the desktop entry's types stand for).
 inline const QString kArchiveExtension = QStringLiteral("LZH");
+inline const QString kArchiveExtensionOther = QStringLiteral("LHA");
 
 // Main window
 inline const QString kForm2Caption = QStringLiteral("ほぐれん  Ｖｅｒｓｉｏｎ ３．５");

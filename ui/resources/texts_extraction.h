@@ -16,7 +16,7 @@ inline const QString kCancelled = QStringLiteral("解凍を中止しました。
 inline const QString kLibraryMissing =
     QStringLiteral("解凍ライブラリを読み込めませんでした。\rインストールを確認してください。");
 // After kFailed when the chosen volume is no longer mounted at the drop.
-inline const QString kDriveNotReady = QStringLiteral("ドライブの準備ができていません");
+inline const QString kDriveNotReady = QStringLiteral("ドライブの準備ができていません。");
 
 // Causes named when the library's report says nothing.
 inline const QString kCauseNotArchive = QStringLiteral("LHA書庫ではないか、読み込めないファイルです。");

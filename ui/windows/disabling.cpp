@@ -1,6 +1,7 @@
 #include "ui/windows/disabling.h"
 
 #include "ui/windows/x11.h"
+#include "unlha32/windowmanners.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
@@ -10,43 +11,6 @@
 #include <QWidget>
 
 namespace {
-
-// Everything by which a user acts on a window. Leave events pass, so that
-// a hover highlight from before the window was disabled goes away.
-bool isInput(QEvent::Type type)
-{
-    switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::Enter:
-    case QEvent::HoverEnter:
-    case QEvent::HoverMove:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::Shortcut:
-    case QEvent::InputMethod:
-    case QEvent::ContextMenu:
-    case QEvent::ToolTip:
-    case QEvent::WhatsThis:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
-    case QEvent::TabletPress:
-    case QEvent::TabletMove:
-    case QEvent::TabletRelease:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::NativeGesture:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // Qt's own disabled state would grey every control, so windows are never
 // disabled in Qt's sense: this filter swallows their input instead, and
@@ -108,7 +72,7 @@ protected:
                 schedule();
             return false;
         }
-        return !m_entries.isEmpty() && isInput(type) && isDisabled(w->window());
+        return !m_entries.isEmpty() && manners::isUserInput(type) && isDisabled(w->window());
     }
 
     bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
@@ -160,6 +124,11 @@ private:
 
     void settle()
     {
+        // While the user works in another program, windows of ours keep out
+        // of that program's way: the order is put right when the user
+        // comes back, which activates one of them and brings us here.
+        if (manners::userIsElsewhere())
+            return;
         QWidget *modal = modalBox();
         QWidget *active = QApplication::activeWindow();
         QWidget *activeFront = active && isDisabled(active) ? frontOf(active) : nullptr;

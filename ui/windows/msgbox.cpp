@@ -2,9 +2,11 @@
 
 #include "ui/resources/texts.h"
 #include "ui/windows/disabling.h"
+#include "unlha32/windowmanners.h"
 
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
@@ -79,6 +81,24 @@ int msgBox(const QString &text, int style, const QString &title)
                       grid->rowCount(), 0, 1, grid->columnCount());
     }
     watchWindowOrder();
+    // A failed extraction's box may come while the user works elsewhere.
+    // Qt gives a modal window the focus as it maps it, so then the box is
+    // left modeless to Qt and holds our other windows as a window in charge
+    // does, until it is answered.
+    QWidgetList held;
+    if (manners::userIsElsewhere()) {
+        box.setWindowModality(Qt::NonModal);
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        for (QWidget *w : windows) {
+            if (w != &box && w->isVisible() && isWindowEnabled(*w)) {
+                disableWindow(*w, box);
+                held.append(w);
+            }
+        }
+        manners::showForUser(box);
+    }
     box.exec();
+    for (QWidget *w : std::as_const(held))
+        enableWindow(*w);
     return (cancel && box.clickedButton() != ok) ? kIdCancel : kIdOk;
 }
