@@ -161,14 +161,15 @@ int extractArchive(const std::string &archivePath, const std::string &destinatio
             ::close(fd);
         return report.result();
     }
-    int result;
-    {
-        Extraction x(fd, static_cast<uint64_t>(st.st_size), destination, observer, report,
-                     workers > 0 ? workers : defaultWorkerCount());
-        result = x.run(baseName(archivePath));
-    }
-    ::close(fd);
-    return result;
+    // Closed however the run ends: out of memory, it ends by an exception
+    // that the entry point turns into a result.
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    Extraction x(fd, static_cast<uint64_t>(st.st_size), destination, observer, report,
+                 workers > 0 ? workers : defaultWorkerCount());
+    return x.run(baseName(archivePath));
 }
 
 } // namespace unlha
