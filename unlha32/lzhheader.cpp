@@ -286,9 +286,17 @@ HeaderStatus readHeader(HeaderSource &src, uint64_t offset, Entry &e)
     size_t n = 0;
     if (!readLeadIn(src, offset, h, n))
         return HeaderStatus::Truncated;
-    // A zero length ends the archive.
-    if (h[0] == 0)
-        return HeaderStatus::End;
+    // A zero length ends the archive, unless a header's start follows: a
+    // level-2 header whose 16-bit length is a multiple of 256, or a header
+    // whose length byte was damaged, which must not pass for the end and
+    // drop the entries after it.
+    if (h[0] == 0) {
+        const bool headerFollows = n >= kCommonLength && isMethod(h + kMethod) && h[kLevel] <= kHighestLevel;
+        if (!headerFollows)
+            return HeaderStatus::End;
+        if (h[kLevel] != 2)
+            return HeaderStatus::Invalid;
+    }
     if (n < kMethod + kMethodLength || !isMethod(h + kMethod))
         return HeaderStatus::Invalid;
     if (n < kCommonLength)

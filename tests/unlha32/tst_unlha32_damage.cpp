@@ -50,6 +50,21 @@ private slots:
                 << arc << UNLHA_ERR_DAMAGED << QString::fromUtf8("Outer.lzh：書庫のヘッダーが壊れています。")
                 << QStringList{};
         }
+        // A zero length byte where a header plainly follows is damage, not
+        // the end of the archive; a level-2 length of 256 is a length.
+        for (int level : {0, 1}) {
+            QByteArray arc = testlzh::archive({a, c}, level);
+            arc[arc.indexOf("c.txt") - 22] = '\0'; // the length byte, 22 bytes before the name
+            QTest::addRow("second header's length zero, level %d", level)
+                << arc << UNLHA_ERR_DAMAGED << QString::fromUtf8("書庫のヘッダーが壊れています（a.txt の後）。")
+                << QStringList{"a.txt"};
+        }
+        QByteArray long256; // a first header of exactly 256 bytes, by its name's length
+        int len = 1;
+        for (; len < 250 && !(long256.size() > 1 && long256[0] == 0 && long256[1] == 1); ++len)
+            long256 = testlzh::archive({Item{QByteArray(len, 'n'), {}, "long"}, c}, 2);
+        QTest::newRow("level-2 header of 256 bytes")
+            << long256 << UNLHA_OK << QString::fromUtf8("解凍：c.txt") << QStringList{"c.txt", QString(len - 1, 'n')};
         QTest::newRow("empty file") << QByteArray() << UNLHA_ERR_NOT_ARCHIVE
                                     << QString::fromUtf8("ファイルが空です：test.lzh") << QStringList{};
         QTest::newRow("text") << QByteArray("This is a text file, not an archive.\n") << UNLHA_ERR_NOT_ARCHIVE
