@@ -59,9 +59,9 @@ extract() {
 # zeros_archive OUT NAME=SIZE,...: stored entries of zero bytes, whose CRC is
 # 0, at header level 0.
 zeros_archive() {
-  local out=$1 spec=$2 item name size hsize sum i hex
+  local out=$1 entries=$2 item name size hsize sum i hex
   : >"$out"
-  IFS=, read -ra items <<<"$spec"
+  IFS=, read -ra items <<<"$entries"
   for item in "${items[@]}"; do
     name=${item%%=*} size=${item#*=}
     le32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
