@@ -20,7 +20,17 @@ _x_server= _x_wm= _x_dir= _x_other= X_WORK=
 MAIN_CAPTION='ほぐれん  Ｖｅｒｓｉｏｎ ３．５'
 REPORT_CAPTION='ほぐれん３．５  解凍終了報告'
 ERROR_CAPTION='エラーメッセージ'
+PROGRESS_CAPTION='ほぐれん - 解凍中'
+QUESTION_CAPTION='ほぐれん - 上書きの確認'
+# Controls, in twips from the layouts.
 FLOPPY=(1800 840 975 975) DRIVE=(7200 840 720 735) MAIN_CANCEL=(1200 4200 3375 615)
+REPORT_OK=(2280 1080 2535 375)
+
+# A screenshot as FILE in HOGUREN_E2E_SHOTS, when that is set.
+x_shot() {
+    [ -n "${HOGUREN_E2E_SHOTS:-}" ] && import -window root "$HOGUREN_E2E_SHOTS/$1" 2>/dev/null
+    return 0
+}
 
 fail() { echo "FAIL: $*"; FAILS=$((FAILS + 1)); }
 ok() { echo "ok: $*"; }

@@ -18,15 +18,6 @@ source "$(dirname "$0")/../x11-helpers.sh"
 x_start xmessage
 TMP=$X_WORK
 
-PROGRESS_CAPTION="ほぐれん - 解凍中"
-QUESTION_CAPTION="ほぐれん - 上書きの確認"
-REPORT_OK=(2280 1080 2535 375)
-
-shot() {
-  [ -n "${HOGUREN_E2E_SHOTS:-}" ] && import -window root "$HOGUREN_E2E_SHOTS/$X_WM-$1" 2>/dev/null
-  return 0
-}
-
 # Many small files: the run lasts long enough to turn away from it.
 COUNT=40000
 ARCHIVE="$TMP/多数.LZH"
@@ -87,7 +78,7 @@ report_in_background() {
   run_then_turn_away "$ARCHIVE" "$dest" || return
   local report
   report=$(x_window "$REPORT_CAPTION" 180) || { fail "$X_WM: no completion report"; return; }
-  waits_behind "$report" "the report" && shot report-behind.png
+  waits_behind "$report" "the report" && x_shot "$X_WM-report-behind.png"
   comes_forward "$report" "the report"
   x_click "$report" "${REPORT_OK[@]}"
   end_program "the report"
@@ -102,7 +93,7 @@ question_in_background() {
   run_then_turn_away "$ARCHIVE" "$dest" || return
   local question report
   question=$(x_window "$QUESTION_CAPTION" 180) || { fail "$X_WM: no overwrite question"; return; }
-  waits_behind "$question" "the overwrite question" && shot question-behind.png
+  waits_behind "$question" "the overwrite question" && x_shot "$X_WM-question-behind.png"
   # Straight to the question, as by its taskbar entry; Enter answers スキップ.
   timeout 5 xdotool windowactivate --sync "$question" || fail "$X_WM: could not go to the question"
   xdotool key Return
@@ -122,7 +113,7 @@ failure_in_background() {
   run_then_turn_away "$DAMAGED" "$dest" || return
   local box
   box=$(x_window "$ERROR_CAPTION" 180) || { fail "$X_WM: no message box for the damaged archive"; return; }
-  waits_behind "$box" "the failure's box" && shot box-behind.png
+  waits_behind "$box" "the failure's box" && x_shot "$X_WM-box-behind.png"
   comes_forward "$box" "the failure's box"
   x_key "$box" Return
   x_gone "$ERROR_CAPTION" || fail "$X_WM: the box did not close on OK"

@@ -21,16 +21,6 @@ source "$(dirname "$0")/../x11-helpers.sh"
 x_start bsdtar
 TMP=$X_WORK
 
-PROGRESS_CAPTION="ほぐれん - 解凍中"
-QUESTION_CAPTION="ほぐれん - 上書きの確認"
-# Controls, in twips from the layouts.
-REPORT_OK=(2280 1080 2535 375)
-
-shot() {
-  [ -n "${HOGUREN_E2E_SHOTS:-}" ] && import -window root "$HOGUREN_E2E_SHOTS/$1" 2>/dev/null
-  return 0
-}
-
 drag_floppy_to_drive() { x_drag "$1" "${FLOPPY[*]}" "3750 1350" "6000 1275" "${DRIVE[*]}"; }
 
 # The drop's outcome so far: sets OUTCOME to report or error and OUT to its
@@ -57,11 +47,11 @@ extract_expecting_report() {
   local archive=$1 dest=$2 verify=$3 label=$4 MAIN
   start_program "$archive" "$dest"
   MAIN=$(x_window "$MAIN_CAPTION") || { fail "$label: the main window did not appear"; return; }
-  [ "$label" = sample ] && shot main.png
+  [ "$label" = sample ] && x_shot main.png
   drag_floppy_to_drive "$MAIN"
   wait_outcome
   if [ "$OUTCOME" = report ]; then
-    [ "$label" = sample ] && shot form4.png
+    [ "$label" = sample ] && x_shot form4.png
     $verify "$dest" "$label"
     x_shown "$ERROR_CAPTION" && fail "$label: an error box came with the report"
     if [ "$label" = sample ]; then
@@ -75,7 +65,7 @@ extract_expecting_report() {
     x_wait_exit 30
     [ "$STATUS" = 0 ] || fail "$label: after 了  解 the program's exit status is $STATUS"
   elif [ "$OUTCOME" = error ]; then
-    [ "$label" = sample ] && shot unexpected-error.png
+    [ "$label" = sample ] && x_shot unexpected-error.png
     fail "$label: the error box appeared instead of the completion report"
   else
     fail "$label: neither the completion report nor an error box appeared"
@@ -147,7 +137,7 @@ if MAIN=$(x_window "$MAIN_CAPTION"); then
   drag_floppy_to_drive "$MAIN"
   wait_outcome
   if [ "$OUTCOME" = error ]; then
-    shot error-extraction.png
+    x_shot error-extraction.png
     x_shown "$REPORT_CAPTION" && fail "the report appeared for a damaged archive"
     # OK is the box's default button.
     x_key "$OUT" Return
@@ -211,7 +201,7 @@ if MAIN=$(x_window "$MAIN_CAPTION"); then
     x_wait_exit 30
     [ "$STATUS" = 0 ] || fail "skip: after 了  解 the program's exit status is $STATUS"
   elif [ "$OUTCOME" = error ]; then
-    shot skip-error.png
+    x_shot skip-error.png
     fail "skip: the error box appeared instead of the completion report"
   else
     fail "skip: neither the completion report nor an error box appeared"
