@@ -43,7 +43,7 @@ constexpr uint64_t kSfxLargestLevel3 = 0xFFFF;
 // that begins so is an archive, whatever the rest of the header says.
 bool looksLikeHeader(const uint8_t *h, size_t n)
 {
-    return n >= kCommonLength && h[0] != 0 && isMethod(h + kMethod) && h[kLevel] <= kHighestLevel;
+    return methodAndLevel(h, n) && h[0] != 0;
 }
 
 bool isLetterOrDigit(uint8_t c)

@@ -291,8 +291,7 @@ HeaderStatus readHeader(HeaderSource &src, uint64_t offset, Entry &e)
     // whose length byte was damaged, which must not pass for the end and
     // drop the entries after it.
     if (h[0] == 0) {
-        const bool headerFollows = n >= kCommonLength && isMethod(h + kMethod) && h[kLevel] <= kHighestLevel;
-        if (!headerFollows)
+        if (!methodAndLevel(h, n))
             return HeaderStatus::End;
         if (h[kLevel] != 2)
             return HeaderStatus::Invalid;

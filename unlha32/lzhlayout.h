@@ -134,6 +134,13 @@ inline bool isMethod(const uint8_t *m)
     return true;
 }
 
+// A method and a known level where a header has them, its length not looked
+// at: the start of a header, however damaged its length is. `n` bytes at h.
+inline bool methodAndLevel(const uint8_t *h, size_t n)
+{
+    return n >= kCommonLength && isMethod(h + kMethod) && h[kLevel] <= kHighestLevel;
+}
+
 // Name fields of some archivers carry a comment after a NUL byte.
 inline std::string cutAtNul(const uint8_t *p, size_t n)
 {
